@@ -1,0 +1,16 @@
+// Packing: writes the listed files and folders into a new ZIP archive.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zrv {
+
+enum class Compression { stored, deflate };
+
+// Packs `files` and `folders` (absolute UTF-8 paths) into a new archive at `archive_path`.
+// Throws Failure; on failure nothing is left at or beside `archive_path`.
+void pack(const std::vector<std::string> &files, const std::vector<std::string> &folders,
+          const std::string &archive_path, Compression compression);
+
+} // namespace zrv

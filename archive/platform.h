@@ -1,0 +1,60 @@
+// File-system operations the component needs beyond the plain POSIX calls.
+#pragma once
+
+#include <locale.h>
+#include <sys/types.h>
+
+#include <string>
+
+namespace zrv {
+
+// Makes the calling thread convert text as UTF-8 while it lives, whatever the process locale,
+// so libarchive reads and writes UTF-8 names unchanged.
+class Utf8ThreadLocale {
+public:
+    Utf8ThreadLocale();
+    ~Utf8ThreadLocale();
+    Utf8ThreadLocale(const Utf8ThreadLocale &) = delete;
+    Utf8ThreadLocale &operator=(const Utf8ThreadLocale &) = delete;
+
+private:
+    locale_t utf8 = nullptr;
+    locale_t previous = nullptr;
+};
+
+// Owns an open file descriptor.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd) : fd(fd) {}
+    ~UniqueFd();
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+    int get() const { return fd; }
+    int release() {
+        const int owned = fd;
+        fd = -1;
+        return owned;
+    }
+
+private:
+    int fd;
+};
+
+// Renames `from` to `to` only when nothing exists at `to`; returns false with errno EEXIST when
+// something does.
+bool rename_no_replace(const std::string &from, const std::string &to);
+
+// Flushes a folder's entries (a rename or a new file in it) to disk.
+void sync_folder(const std::string &path);
+
+// Removes a folder and everything below it, also parts whose permissions forbid writing.
+void remove_tree(const std::string &path);
+
+// The process's file-creation mask, read without changing it (changing it, even briefly, would
+// race with other threads creating files).
+mode_t process_umask();
+
+// Creates every missing folder of `path`.
+void make_folders(const std::string &path);
+
+} // namespace zrv

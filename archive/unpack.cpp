@@ -1,0 +1,401 @@
+#include "archive/unpack.h"
+
+#include "archive/failure.h"
+#include "archive/names.h"
+#include "archive/platform.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace zrv {
+
+namespace {
+
+constexpr int max_link_hops = 40;
+constexpr int max_numbered_names = 10000;
+
+struct ReaderDeleter {
+    void operator()(struct archive *a) const { archive_read_free(a); }
+};
+using ReaderPtr = std::unique_ptr<struct archive, ReaderDeleter>;
+
+struct DeferredLink {
+    std::vector<std::string> components;
+    std::string target;
+};
+
+struct FolderAttributes {
+    mode_t perm;
+    struct timespec mtime;
+};
+
+class Unpacker {
+public:
+    Unpacker(const std::string &archive_path, const std::string &target);
+    ~Unpacker();
+    void run();
+
+private:
+    ReaderPtr open_reader(bool gbk_names);
+    [[noreturn]] void fail_archive(struct archive *reader, const std::string &what);
+    bool survey_names_are_utf8();
+    void make_staging_folder();
+    void extract_entries(bool gbk_names);
+    void extract_file(struct archive *reader, archive_entry *entry,
+                      std::vector<std::string> components);
+    void make_parent_folders(const std::vector<std::string> &components);
+    void make_links();
+    bool stays_inside(std::vector<std::string> &location, const std::string &link_target,
+                      int &hops) const;
+    void apply_folder_attributes();
+    void move_into_place();
+
+    std::string archive_path;
+    std::string target;
+    UniqueFd archive_file;
+    std::string staging;
+    std::uint64_t declared_total = 0;
+    std::vector<DeferredLink> links;
+    std::map<std::string, FolderAttributes> folders;
+    std::vector<char> copy_buffer;
+    bool committed = false;
+};
+
+Unpacker::Unpacker(const std::string &archive_path, const std::string &target)
+    : archive_path(archive_path), target(target),
+      archive_file(::open(archive_path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (archive_file.get() < 0)
+        fail_errno("cannot open archive", archive_path);
+    struct stat info;
+    if (::fstat(archive_file.get(), &info) != 0)
+        fail_errno("cannot open archive", archive_path);
+    if (!S_ISREG(info.st_mode))
+        fail("cannot open archive " + archive_path + ": not a regular file");
+    while (this->target.size() > 1 && this->target.back() == '/')
+        this->target.pop_back();
+    const std::string name = base_name(this->target);
+    if (name.empty() || name == "." || name == ".." || name == "/")
+        fail("cannot unpack " + archive_path + ": no folder name in " + target);
+}
+
+Unpacker::~Unpacker() {
+    if (!committed && !staging.empty())
+        remove_tree(staging);
+}
+
+void Unpacker::fail_archive(struct archive *reader, const std::string &what) {
+    const char *reason = archive_error_string(reader);
+    fail("cannot unpack " + archive_path + ": " + what +
+         (reason ? std::string(": ") + reason : ""));
+}
+
+// Only the ZIP reader that works from the central directory is enabled: it knows every entry's
+// real size and rejects an archive that lacks its directory.
+ReaderPtr Unpacker::open_reader(bool gbk_names) {
+    ReaderPtr reader(archive_read_new());
+    if (!reader)
+        fail("cannot unpack " + archive_path + ": out of memory");
+    archive_read_support_format_zip_seekable(reader.get());
+    if (gbk_names && archive_read_set_options(reader.get(), "zip:hdrcharset=CP936") != ARCHIVE_OK)
+        fail_archive(reader.get(), "cannot decode GBK names");
+    if (::lseek(archive_file.get(), 0, SEEK_SET) != 0)
+        fail_errno("cannot read archive", archive_path);
+    if (archive_read_open_fd(reader.get(), archive_file.get(), 64 * 1024) != ARCHIVE_OK)
+        fail_archive(reader.get(), "not a readable ZIP archive");
+    return reader;
+}
+
+// Reads every header once: checks what can be checked before anything is written, and finds
+// out whether names without the UTF-8 flag are UTF-8 or, from a Chinese Windows, GBK.
+bool Unpacker::survey_names_are_utf8() {
+    ReaderPtr reader = open_reader(false);
+    bool names_are_utf8 = true;
+    for (;;) {
+        archive_entry *entry = nullptr;
+        const int status = archive_read_next_header(reader.get(), &entry);
+        if (status == ARCHIVE_EOF)
+            break;
+        if (status != ARCHIVE_OK)
+            fail_archive(reader.get(), "damaged archive");
+        const char *name = archive_entry_pathname(entry);
+        if (name == nullptr)
+            fail_archive(reader.get(), "an entry has no name");
+        names_are_utf8 = names_are_utf8 && is_valid_utf8(name);
+        if (archive_entry_is_encrypted(entry))
+            fail("cannot unpack " + archive_path + ": " + name + " is encrypted");
+        if (!archive_entry_size_is_set(entry) || archive_entry_size(entry) < 0)
+            fail("cannot unpack " + archive_path + ": " + name + " has no size");
+        const auto size = static_cast<std::uint64_t>(archive_entry_size(entry));
+        if (declared_total + size < declared_total)
+            fail("cannot unpack " + archive_path + ": the declared sizes overflow");
+        declared_total += size;
+    }
+    return names_are_utf8;
+}
+
+void Unpacker::make_staging_folder() {
+    const std::string parent = parent_path(target);
+    struct statvfs space;
+    if (::statvfs(parent.c_str(), &space) != 0)
+        fail_errno("cannot unpack into", parent);
+    const std::uint64_t available = static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize;
+    if (declared_total > available)
+        fail("cannot unpack " + archive_path + ": it needs " + std::to_string(declared_total) +
+             " bytes and " + parent + " has " + std::to_string(available) + " free");
+    staging = parent + "/." + base_name(target) + ".unpacking-XXXXXX";
+    if (::mkdtemp(staging.data()) == nullptr) {
+        staging.clear();
+        fail_errno("cannot unpack into", parent);
+    }
+}
+
+void Unpacker::make_parent_folders(const std::vector<std::string> &components) {
+    std::string path = staging;
+    for (size_t i = 0; i + 1 < components.size(); ++i) {
+        path += "/" + components[i];
+        if (::mkdir(path.c_str(), 0777) == 0)
+            continue;
+        struct stat info;
+        if (errno != EEXIST || ::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+            fail("cannot unpack " + archive_path + ": " + join_components(components) +
+                 " needs a folder where the archive has a file or link");
+    }
+}
+
+void Unpacker::extract_file(struct archive *reader, archive_entry *entry,
+                            std::vector<std::string> components) {
+    make_parent_folders(components);
+    // A name the archive holds twice, or one equal on this file system, keeps both files.
+    const std::string leaf = components.back();
+    int fd = -1;
+    for (int n = 2; fd < 0; ++n) {
+        const std::string path = staging + "/" + join_components(components);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            break;
+        if (errno != EEXIST || n > max_numbered_names)
+            fail_errno("cannot unpack to", path);
+        components.back() = numbered_name(leaf, n);
+    }
+    UniqueFd file(fd);
+    const std::string name = join_components(components);
+
+    const auto declared = static_cast<std::uint64_t>(archive_entry_size(entry));
+    std::uint64_t written = 0;
+    for (;;) {
+        const void *block = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        const int status = archive_read_data_block(reader, &block, &size, &offset);
+        if (status == ARCHIVE_EOF)
+            break;
+        if (status != ARCHIVE_OK)
+            fail_archive(reader, "damaged entry " + name);
+        if (offset < 0 || static_cast<std::uint64_t>(offset) != written)
+            fail("cannot unpack " + archive_path + ": damaged entry " + name);
+        // Inflating does not stop at the declared size: a bomb is stopped here.
+        if (size > declared - written)
+            fail("cannot unpack " + archive_path + ": " + name + " holds more than it declares");
+        const char *data = static_cast<const char *>(block);
+        size_t left = size;
+        while (left > 0) {
+            const ssize_t done = ::write(file.get(), data, left);
+            if (done < 0) {
+                if (errno == EINTR)
+                    continue;
+                fail_errno("cannot write", staging + "/" + name);
+            }
+            data += done;
+            left -= static_cast<size_t>(done);
+        }
+        written += size;
+    }
+    if (written != declared)
+        fail("cannot unpack " + archive_path + ": " + name + " is shorter than it declares");
+
+    const struct timespec times[2] = {
+        {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)},
+        {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)}};
+    // Permission bits only: setuid, setgid and sticky bits are never set.
+    if (::fchmod(file.get(), archive_entry_perm(entry) & 0777) != 0 ||
+        ::futimens(file.get(), times) != 0)
+        fail_errno("cannot unpack to", staging + "/" + name);
+    if (::close(file.release()) != 0)
+        fail_errno("cannot write", staging + "/" + name);
+}
+
+void Unpacker::extract_entries(bool gbk_names) {
+    ReaderPtr reader = open_reader(gbk_names);
+    for (;;) {
+        archive_entry *entry = nullptr;
+        const int status = archive_read_next_header(reader.get(), &entry);
+        if (status == ARCHIVE_EOF)
+            break;
+        if (status != ARCHIVE_OK)
+            fail_archive(reader.get(), "damaged archive");
+
+        // The name libarchive will use, which may come from an extra field rather than the
+        // central directory, is the one that is checked.
+        const char *raw_name = archive_entry_pathname(entry);
+        const std::string name = raw_name ? raw_name : "";
+        const std::vector<std::string> components = safe_components(name);
+        if (components.empty() || !is_valid_utf8(name))
+            fail("cannot unpack " + archive_path + ": unsafe entry name \"" + name + "\"");
+        if (archive_entry_is_encrypted(entry))
+            fail("cannot unpack " + archive_path + ": " + name + " is encrypted");
+        if (archive_entry_hardlink(entry) != nullptr)
+            fail("cannot unpack " + archive_path + ": " + name + " is a hard link");
+
+        switch (archive_entry_filetype(entry)) {
+        case AE_IFREG:
+            extract_file(reader.get(), entry, components);
+            break;
+        case AE_IFDIR: {
+            std::vector<std::string> with_leaf = components;
+            with_leaf.push_back(".");
+            make_parent_folders(with_leaf);
+            folders[join_components(components)] = {
+                static_cast<mode_t>(archive_entry_perm(entry) & 0777),
+                {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)}};
+            break;
+        }
+        case AE_IFLNK: {
+            const char *link_target = archive_entry_symlink(entry);
+            if (link_target == nullptr || *link_target == '\0')
+                fail("cannot unpack " + archive_path + ": " + name + " is an empty link");
+            links.push_back({components, link_target});
+            break;
+        }
+        default:
+            fail("cannot unpack " + archive_path + ": " + name +
+                 " is a device, pipe or other special file");
+        }
+    }
+}
+
+// Follows `link_target` from the folder `location` through the links in the staging tree;
+// false when any step leaves the tree. `location` ends where the path leads.
+bool Unpacker::stays_inside(std::vector<std::string> &location, const std::string &link_target,
+                            int &hops) const {
+    if (link_target.empty() || link_target[0] == '/')
+        return false;
+    size_t start = 0;
+    while (start <= link_target.size()) {
+        size_t end = link_target.find('/', start);
+        if (end == std::string::npos)
+            end = link_target.size();
+        const std::string component = link_target.substr(start, end - start);
+        start = end + 1;
+        if (component.empty() || component == ".")
+            continue;
+        if (component == "..") {
+            if (location.empty())
+                return false;
+            location.pop_back();
+            continue;
+        }
+        location.push_back(component);
+        const std::string path = staging + "/" + join_components(location);
+        struct stat info;
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            continue;
+        if (++hops > max_link_hops)
+            return false;
+        std::string next(static_cast<size_t>(info.st_size) + 1, '\0');
+        const ssize_t length = ::readlink(path.c_str(), next.data(), next.size());
+        if (length < 0 || static_cast<size_t>(length) >= next.size())
+            return false;
+        next.resize(static_cast<size_t>(length));
+        location.pop_back();
+        if (!stays_inside(location, next, hops))
+            return false;
+    }
+    return true;
+}
+
+// Links are made after every file, so no file is ever written through one, and each is then
+// checked to lead nowhere outside the tree, also by way of other links.
+void Unpacker::make_links() {
+    for (DeferredLink &link : links) {
+        make_parent_folders(link.components);
+        const std::string leaf = link.components.back();
+        for (int n = 2;; ++n) {
+            const std::string path = staging + "/" + join_components(link.components);
+            if (::symlink(link.target.c_str(), path.c_str()) == 0)
+                break;
+            if (errno != EEXIST || n > max_numbered_names)
+                fail_errno("cannot unpack to", path);
+            link.components.back() = numbered_name(leaf, n);
+        }
+    }
+    for (const DeferredLink &link : links) {
+        std::vector<std::string> location(link.components.begin(), link.components.end() - 1);
+        int hops = 0;
+        if (!stays_inside(location, link.target, hops))
+            fail("cannot unpack " + archive_path + ": the link " +
+                 join_components(link.components) + " leads outside the folder");
+    }
+}
+
+// Folder times and permissions are set last and deepest first, so that writing their contents
+// neither changes the times nor runs into a read-only folder.
+void Unpacker::apply_folder_attributes() {
+    std::vector<std::pair<std::string, FolderAttributes>> ordered(folders.begin(), folders.end());
+    std::sort(ordered.begin(), ordered.end(), [](const auto &a, const auto &b) {
+        return std::count(a.first.begin(), a.first.end(), '/') >
+               std::count(b.first.begin(), b.first.end(), '/');
+    });
+    for (const auto &[name, attributes] : ordered) {
+        const std::string path = staging + "/" + name;
+        const struct timespec times[2] = {attributes.mtime, attributes.mtime};
+        if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
+            ::chmod(path.c_str(), attributes.perm) != 0)
+            fail_errno("cannot unpack to", path);
+    }
+    if (::chmod(staging.c_str(), 0777 & ~process_umask()) != 0)
+        fail_errno("cannot unpack to", staging);
+}
+
+// An existing folder is never merged into: the archive takes the first free numbered name.
+void Unpacker::move_into_place() {
+    for (int n = 1; n <= max_numbered_names; ++n) {
+        const std::string candidate = n == 1 ? target : target + " (" + std::to_string(n) + ")";
+        if (rename_no_replace(staging, candidate)) {
+            committed = true;
+            sync_folder(parent_path(target));
+            return;
+        }
+        if (errno != EEXIST && errno != ENOTEMPTY)
+            fail_errno("cannot unpack to", candidate);
+    }
+    fail("cannot unpack " + archive_path + ": every name for " + target + " is taken");
+}
+
+void Unpacker::run() {
+    const bool names_are_utf8 = survey_names_are_utf8();
+    make_staging_folder();
+    extract_entries(!names_are_utf8);
+    make_links();
+    apply_folder_attributes();
+    move_into_place();
+}
+
+} // namespace
+
+void unpack(const std::string &archive_path, const std::string &target) {
+    Unpacker(archive_path, target).run();
+}
+
+} // namespace zrv

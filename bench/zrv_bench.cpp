@@ -1,0 +1,173 @@
+// Packing and unpacking speed of the archive component against the command-line ZIP tools,
+// measured in the same run on the same generated corpus. Prints ratios, never pass/fail.
+//
+// Usage: zrv_bench [--size-mb N] [--dir PATH]   (defaults: 500 MB under ./bench-corpus)
+#include "archive/zrv_archive.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Measure {
+    double seconds = 0;
+    long peak_kib = 0;
+    bool ok = false;
+};
+
+// Runs `work` in a child process, so its time and peak memory are its own.
+Measure measure(const std::function<bool()> &work) {
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(work() ? 0 : 1);
+    int status = 0;
+    struct rusage usage {};
+    ::wait4(child, &status, 0, &usage);
+    Measure result;
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.peak_kib = usage.ru_maxrss;
+    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return result;
+}
+
+bool run_tool(const std::vector<std::string> &argv, const fs::path &cwd) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::chdir(cwd.c_str()) != 0)
+            ::_exit(127);
+        std::vector<char *> args;
+        for (const std::string &arg : argv)
+            args.push_back(const_cast<char *>(arg.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::wstring wide(const fs::path &path) {
+    return path.wstring();
+}
+
+// About 60% text-like files in many folders, 20% structured binary, 20% incompressible.
+void generate_corpus(const fs::path &root, std::uint64_t total_bytes) {
+    std::mt19937_64 random(20261206);
+    static const char *const words[] = {
+        "archive",  "folder", "packing", "the",   "of",     "and",  "data",  "file",
+        "value",    "return", "int",     "const", "struct", "name", "size",  "0x7f",
+        "for",      "while",  "{",       "}",     "=",      "+",    "\n",    "\n    ",
+        "unsigned", "char",   "buffer",  "error", "path",   "list", "result"};
+    const std::uint64_t text_bytes = total_bytes * 6 / 10;
+    const std::uint64_t file_count = std::max<std::uint64_t>(1, text_bytes / 15000);
+    std::string content;
+    for (std::uint64_t i = 0; i < file_count; ++i) {
+        const fs::path folder =
+            root / ("dir" + std::to_string(i % 97)) / ("sub" + std::to_string(i % 13));
+        fs::create_directories(folder);
+        const std::uint64_t size = 1000 + random() % 28000;
+        content.clear();
+        while (content.size() < size)
+            content += words[random() % (sizeof words / sizeof *words)], content += ' ';
+        std::ofstream(folder / ("file" + std::to_string(i) + ".txt"), std::ios::binary) << content;
+    }
+    std::vector<std::uint64_t> block(1 << 17);
+    auto write_blob = [&](const fs::path &path, std::uint64_t bytes, bool compressible) {
+        std::ofstream out(path, std::ios::binary);
+        for (std::uint64_t written = 0; written < bytes;) {
+            for (std::uint64_t &value : block)
+                value = compressible ? (random() % 64) * 0x0101010101010101ULL : random();
+            const std::uint64_t chunk = std::min<std::uint64_t>(bytes - written, block.size() * 8);
+            out.write(reinterpret_cast<const char *>(block.data()),
+                      static_cast<std::streamsize>(chunk));
+            written += chunk;
+        }
+    };
+    fs::create_directories(root / "binary");
+    for (int i = 0; i < 4; ++i) {
+        write_blob(root / "binary" / ("structured" + std::to_string(i) + ".bin"), total_bytes / 20,
+                   true);
+        write_blob(root / "binary" / ("random" + std::to_string(i) + ".bin"), total_bytes / 20,
+                   false);
+    }
+}
+
+void print_row(const char *what, const Measure &ours, const Measure &peer, const char *peer_name) {
+    std::printf("%-8s ours %7.2f s  %-12s %7.2f s  ratio %.2fx  (ours %s, peer %s)\n", what,
+                ours.seconds, peer_name, peer.seconds, ours.seconds / peer.seconds,
+                ours.ok ? "ok" : "FAILED", peer.ok ? "ok" : "FAILED");
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::uint64_t size_mb = 500;
+    fs::path base = fs::current_path() / "bench-corpus";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--size-mb") == 0)
+            size_mb = std::strtoull(argv[i + 1], nullptr, 10);
+        else if (std::strcmp(argv[i], "--dir") == 0)
+            base = argv[i + 1];
+    }
+    fs::remove_all(base);
+    const fs::path corpus = base / "corpus";
+    std::printf("generating %llu MB corpus in %s\n", static_cast<unsigned long long>(size_mb),
+                corpus.c_str());
+    generate_corpus(corpus, size_mb * 1000 * 1000);
+
+    const fs::path ours_zip = base / "ours.zrvdata";
+    const fs::path zip_zip = base / "zip.zip";
+    const fs::path bsdtar_zip = base / "bsdtar.zip";
+    const Measure pack_ours = measure(
+        [&] { return ZWZipCompress_t(L"", wide(corpus).c_str(), wide(ours_zip).c_str(), 1) != 0; });
+    const Measure pack_zip = measure([&] {
+        return run_tool({"zip", "-r", "-6", "-q", zip_zip, "corpus"}, base);
+    });
+    const Measure pack_bsdtar = measure([&] {
+        return run_tool({"bsdtar", "--format", "zip", "-cf", bsdtar_zip, "corpus"}, base);
+    });
+
+    const Measure unpack_ours = measure(
+        [&] { return ZWZipExtract(wide(ours_zip).c_str(), wide(base / "out-ours").c_str()) != 0; });
+    fs::create_directories(base / "out-unzip");
+    const Measure unpack_unzip = measure([&] {
+        return run_tool({"unzip", "-q", ours_zip, "-d", "out-unzip"}, base);
+    });
+    fs::create_directories(base / "out-bsdtar");
+    const Measure unpack_bsdtar = measure([&] {
+        return run_tool({"bsdtar", "-xf", ours_zip, "-C", "out-bsdtar"}, base);
+    });
+
+    print_row("pack", pack_ours, pack_zip, "zip -r -6");
+    print_row("pack", pack_ours, pack_bsdtar, "bsdtar");
+    print_row("unpack", unpack_ours, unpack_unzip, "unzip");
+    print_row("unpack", unpack_ours, unpack_bsdtar, "bsdtar -x");
+    const auto size_of = [](const fs::path &path) {
+        std::error_code error;
+        return static_cast<double>(fs::file_size(path, error));
+    };
+    std::printf("archive size: ours %.1f MB, zip %.1f MB, ratio %.3fx\n", size_of(ours_zip) / 1e6,
+                size_of(zip_zip) / 1e6, size_of(ours_zip) / size_of(zip_zip));
+    std::printf("peak resident memory: pack %ld KiB, unpack %ld KiB\n", pack_ours.peak_kib,
+                unpack_ours.peak_kib);
+    fs::remove_all(base);
+    return 0;
+}

@@ -1,0 +1,525 @@
+// The archive component on real files: round trips, peers, hostile and broken archives,
+// failures that must leave nothing behind.
+#include "testsupport.h"
+
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <clocale>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+constexpr qint64 a_past_time = 981173106; // 2001-02-03
+
+QByteArray random_bytes(int size, quint32 seed) {
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
+// A tree with what tends to break archivers: empty folders, Chinese names, commas and spaces,
+// empty and large files, links, unusual permissions and old times.
+QString make_tricky_tree(const QString &root) {
+    const QString top = root + QStringLiteral("/树 tree, 1");
+    write_file(top + QStringLiteral("/a, b.txt"), "comma and space\n");
+    write_file(top + QStringLiteral("/零.bin"), QByteArray());
+    write_file(top + QStringLiteral("/big.bin"), random_bytes(3 * 1024 * 1024 + 17, 7));
+    write_file(top + QStringLiteral("/sub/deeper/note.txt"), QByteArray(100000, 'n'));
+    write_file(top + QStringLiteral("/exec.sh"), "#!/bin/sh\n");
+    write_file(top + QStringLiteral("/ro.txt"), "read only\n");
+    QDir().mkpath(top + QStringLiteral("/空/"));
+    make_link(QStringLiteral("a, b.txt"), top + QStringLiteral("/link"));
+    make_link(QStringLiteral("sub/deeper"), top + QStringLiteral("/folder link"));
+    ::chmod((top + QStringLiteral("/exec.sh")).toUtf8().constData(), 0755);
+    ::chmod((top + QStringLiteral("/ro.txt")).toUtf8().constData(), 0444);
+    ::chmod((top + QStringLiteral("/sub")).toUtf8().constData(), 0750);
+    for (const QString &path :
+         {QStringLiteral("/a, b.txt"), QStringLiteral("/零.bin"), QStringLiteral("/big.bin"),
+          QStringLiteral("/sub/deeper/note.txt"), QStringLiteral("/sub/deeper"),
+          QStringLiteral("/sub"), QStringLiteral("/空"), QString()})
+        set_mtime(top + path, a_past_time);
+    return top;
+}
+
+// Whether `archive` lists every non-ASCII name with the UTF-8 flag, as Python reads it.
+QByteArray names_without_utf8_flag(const QString &archive) {
+    return python({QStringLiteral("-c"),
+                   QStringLiteral("import sys, zipfile\n"
+                                  "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+                                  "    if not i.filename.isascii() and not i.flag_bits & 0x800:\n"
+                                  "        print(i.filename)\n"),
+                   archive})
+        .output;
+}
+
+} // namespace
+
+class TestArchive : public QObject {
+    Q_OBJECT
+
+private slots:
+    void round_trip_data();
+    void round_trip();
+    void same_top_level_names_are_numbered();
+    void peers_read_our_archives_data();
+    void peers_read_our_archives();
+    void we_read_peer_archives_data();
+    void we_read_peer_archives();
+    void hostile_archives_fail_whole_data();
+    void hostile_archives_fail_whole();
+    void broken_archives_leave_nothing_data();
+    void broken_archives_leave_nothing();
+    void special_files_and_bits_are_never_made();
+    void duplicate_entry_names_keep_both_data();
+    void duplicate_entry_names_keep_both();
+    void existing_target_is_never_merged();
+    void pack_failures_leave_nothing_data();
+    void pack_failures_leave_nothing();
+    void unreadable_file_fails();
+    void writes_that_fail_partway_leave_nothing_data();
+    void writes_that_fail_partway_leave_nothing();
+    void chinese_names_in_the_c_locale();
+    void archive_being_written_is_not_packed();
+};
+
+void TestArchive::round_trip_data() {
+    QTest::addColumn<int>("flag");
+    QTest::newRow("deflate") << 1;
+    QTest::newRow("stored") << 0;
+}
+
+void TestArchive::round_trip() {
+    QFETCH(int, flag);
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("source"));
+    const QString tree = make_tricky_tree(source);
+    write_file(source + QStringLiteral("/单独, 文件.txt"), "top-level file with a comma\n");
+    set_mtime(source + QStringLiteral("/单独, 文件.txt"), a_past_time);
+    const QString archive = dir.filePath(QStringLiteral("AddData/a.zrvdata"));
+
+    QVERIFY(pack({source + QStringLiteral("/单独, 文件.txt")}, {tree}, archive, flag));
+    QVERIFY(unpack(archive, dir.filePath(QStringLiteral("out"))));
+
+    // Byte for byte, with types, link targets, permissions and times.
+    const Tree expected = snapshot(source);
+    const Tree actual = snapshot(dir.filePath(QStringLiteral("out")));
+    QCOMPARE(actual.keys(), expected.keys());
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        QCOMPARE(actual.value(it.key()), it.value());
+}
+
+void TestArchive::same_top_level_names_are_numbered() {
+    QTemporaryDir dir;
+    write_file(dir.filePath(QStringLiteral("one/same.txt")), "first");
+    write_file(dir.filePath(QStringLiteral("two/same.txt")), "second");
+    write_file(dir.filePath(QStringLiteral("three/same.txt")), "third");
+    write_file(dir.filePath(QStringLiteral("x/d/f")), "folder one");
+    write_file(dir.filePath(QStringLiteral("y/d/f")), "folder two");
+    const QString archive = dir.filePath(QStringLiteral("a.zrvdata"));
+
+    QVERIFY(pack(
+        {dir.filePath(QStringLiteral("one/same.txt")), dir.filePath(QStringLiteral("two/same.txt")),
+         dir.filePath(QStringLiteral("three/same.txt"))},
+        {dir.filePath(QStringLiteral("x/d")), dir.filePath(QStringLiteral("y/d"))}, archive));
+    QVERIFY(unpack(archive, dir.filePath(QStringLiteral("out"))));
+
+    const QString out = dir.filePath(QStringLiteral("out/"));
+    QCOMPARE(read_file(out + QStringLiteral("same.txt")), QByteArray("first"));
+    QCOMPARE(read_file(out + QStringLiteral("same (2).txt")), QByteArray("second"));
+    QCOMPARE(read_file(out + QStringLiteral("same (3).txt")), QByteArray("third"));
+    QCOMPARE(read_file(out + QStringLiteral("d/f")), QByteArray("folder one"));
+    QCOMPARE(read_file(out + QStringLiteral("d (2)/f")), QByteArray("folder two"));
+}
+
+void TestArchive::peers_read_our_archives_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("test_arguments");
+    QTest::addColumn<QStringList>("extract_arguments");
+    QTest::newRow("Info-ZIP unzip") << "unzip" << QStringList{"-tq"} << QStringList{"-q", "-d"};
+    QTest::newRow("7-Zip") << "7zz" << QStringList{"t"} << QStringList{"x", "-bd", "-o%1"};
+    QTest::newRow("Python zipfile") << "/usr/bin/python3" << QStringList{"-m", "zipfile", "-t"}
+                                    << QStringList{"-m", "zipfile", "-e"};
+}
+
+void TestArchive::peers_read_our_archives() {
+    QFETCH(QString, program);
+    QFETCH(QStringList, test_arguments);
+    QFETCH(QStringList, extract_arguments);
+    QTemporaryDir dir;
+    const QString tree = make_tricky_tree(dir.filePath(QStringLiteral("source")));
+    // Links and modes are not every peer's business: these compare contents.
+    QFile::remove(tree + QStringLiteral("/link"));
+    QFile::remove(tree + QStringLiteral("/folder link"));
+    const QString archive = dir.filePath(QStringLiteral("a.zrvdata"));
+    QVERIFY(pack({}, {tree}, archive));
+
+    const CommandResult tested = run(program, test_arguments + QStringList{archive});
+    QVERIFY2(tested.exit_code == 0, tested.output.constData());
+
+    const QString out = dir.filePath(QStringLiteral("peer"));
+    QStringList arguments;
+    for (const QString &argument : extract_arguments)
+        arguments << (argument.contains(QLatin1String("%1")) ? argument.arg(out) : argument);
+    if (program == QLatin1String("7zz"))
+        arguments << archive;
+    else
+        arguments << (program == QLatin1String("unzip") ? QStringList{out, archive}
+                                                        : QStringList{archive, out});
+    if (program == QLatin1String("unzip"))
+        arguments = QStringList{"-q", archive, "-d", out};
+    const CommandResult extracted = run(program, arguments);
+    QVERIFY2(extracted.exit_code == 0, extracted.output.constData());
+    QCOMPARE(contents(out), contents(dir.filePath(QStringLiteral("source"))));
+    QCOMPARE(names_without_utf8_flag(archive), QByteArray());
+}
+
+void TestArchive::we_read_peer_archives_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("Info-ZIP zip") << "zip" << QStringList{"-qry", "%1", "树 tree, 1"};
+    QTest::newRow("7-Zip") << "7zz" << QStringList{"a", "-tzip", "-bd", "%1", "树 tree, 1"};
+    QTest::newRow("Python zipfile")
+        << "/usr/bin/python3" << QStringList{"-m", "zipfile", "-c", "%1", "树 tree, 1"};
+}
+
+void TestArchive::we_read_peer_archives() {
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("source"));
+    const QString tree = make_tricky_tree(source);
+    QFile::remove(tree + QStringLiteral("/folder link"));
+    QFile::remove(tree + QStringLiteral("/link"));
+    const QString archive = dir.filePath(QStringLiteral("peer.zip"));
+    arguments.replaceInStrings(QStringLiteral("%1"), archive);
+    const CommandResult made = run(program, arguments, source);
+    QVERIFY2(made.exit_code == 0, made.output.constData());
+
+    QVERIFY(unpack(archive, dir.filePath(QStringLiteral("out"))));
+    QCOMPARE(contents(dir.filePath(QStringLiteral("out"))), contents(source));
+}
+
+void TestArchive::hostile_archives_fail_whole_data() {
+    QTest::addColumn<QByteArray>("hostile");
+    QTest::addColumn<QByteArray>("control");
+    QTest::addColumn<QString>("control_result");
+
+    const QByteArray ok = R"({"name": "ok.txt", "data": "fine"})";
+    auto pair = [&](const char *row, const QByteArray &bad, const QByteArray &good,
+                    const QString &result) {
+        QTest::newRow(row) << "[" + ok + ", " + bad + "]"
+                           << "[" + ok + ", " + good + "]" << result;
+    };
+    const QByteArray inside = R"({"name": "inside.txt", "data": "pwned"})";
+    pair("dot-dot name", R"({"name": "../../outside.txt", "data": "pwned"})", inside, "inside.txt");
+    pair("dot-dot inside a folder", R"({"name": "sub/../../../outside.txt", "data": "pwned"})",
+         inside, "inside.txt");
+    pair("absolute name", R"({"name": "OUTSIDE", "data": "pwned"})", inside, "inside.txt");
+    pair("drive letter", R"({"name": "C:/outside.txt", "data": "pwned"})", inside, "inside.txt");
+    pair("backslashes", R"({"name": "..\\..\\outside.txt", "data": "pwned", "mode": 33188})",
+         inside, "inside.txt");
+    pair("backslashes from a DOS host", R"({"name": "..\\..\\outside.txt", "data": "pwned"})",
+         R"({"name": "sub\\inside.txt", "data": "pwned"})", "sub/inside.txt");
+    pair("UNC name", R"({"name": "\\\\server\\share\\outside.txt", "data": "pwned"})", inside,
+         "inside.txt");
+    pair("control character", R"({"name": "bad\u0001name.txt", "data": "pwned"})", inside,
+         "inside.txt");
+    // libarchive takes the name from the Unicode path field, not from the directory.
+    pair("Unicode path field leads out",
+         R"({"name": "fine.txt", "unicode_path": "../../outside.txt", "data": "pwned"})",
+         R"({"name": "fine.txt", "unicode_path": "other.txt", "data": "pwned"})", "other.txt");
+    pair(
+        "link out, then a file through it",
+        R"({"name": "esc", "mode": 41471, "data": "../.."}, {"name": "esc/outside.txt", "data": "pwned"})",
+        R"({"name": "esc", "mode": 41471, "data": "sub"}, {"name": "sub/inside.txt", "data": "pwned"})",
+        "sub/inside.txt");
+    pair("absolute link", R"({"name": "esc", "mode": 41471, "data": "OUTSIDE"})",
+         R"({"name": "esc", "mode": 41471, "data": "ok.txt"})", "esc");
+    pair(
+        "link out through another link",
+        R"({"name": "a/b/c/up", "mode": 41471, "data": "../../.."}, {"name": "esc", "mode": 41471, "data": "a/b/c/up/../outside.txt"})",
+        R"({"name": "a/b/c/up", "mode": 41471, "data": "../../.."}, {"name": "esc", "mode": 41471, "data": "a/b/c/up/ok.txt"})",
+        "esc");
+    pair("device node", R"({"name": "dev", "mode": 8612})", R"({"name": "dev", "mode": 33188})",
+         "dev");
+}
+
+void TestArchive::hostile_archives_fail_whole() {
+    QFETCH(QByteArray, hostile);
+    QFETCH(QByteArray, control);
+    QFETCH(QString, control_result);
+    QTemporaryDir dir;
+    const QString outside = dir.filePath(QStringLiteral("outside.txt"));
+    write_file(outside, "unmodified");
+    const QString work = dir.filePath(QStringLiteral("work"));
+    QDir().mkpath(work);
+    hostile.replace("OUTSIDE", outside.toUtf8());
+    control.replace("OUTSIDE", outside.toUtf8());
+
+    // The control differs only in the unsafe part and unpacks, so the guard is what stops it.
+    forge_zip(work + QStringLiteral("/control.zip"), control);
+    QVERIFY(unpack(work + QStringLiteral("/control.zip"), work + QStringLiteral("/control")));
+    QVERIFY(QFileInfo(work + QStringLiteral("/control/") + control_result).isSymLink() ||
+            QFileInfo::exists(work + QStringLiteral("/control/") + control_result));
+
+    forge_zip(work + QStringLiteral("/hostile.zip"), hostile);
+    const QByteArray error = capture_stderr([&] {
+        QVERIFY(!unpack(work + QStringLiteral("/hostile.zip"), work + QStringLiteral("/out")));
+    });
+    QVERIFY2(error.contains("hostile.zip") && error.count('\n') == 1, error.constData());
+    QCOMPARE(entries(work), QStringList({"control", "control.zip", "hostile.zip"}));
+    QCOMPARE(entries(dir.path()), QStringList({"outside.txt", "work"}));
+    QCOMPARE(read_file(outside), QByteArray("unmodified"));
+}
+
+void TestArchive::broken_archives_leave_nothing_data() {
+    QTest::addColumn<QByteArray>("broken");
+    QTest::addColumn<QByteArray>("control");
+    QTest::addColumn<int>("truncate_to");
+
+    const QByteArray deflated = R"({"name": "big.txt", "method": 8, "data": "0", "repeat": 200000)";
+    QTest::newRow("bad CRC") << "[" + deflated + R"(, "crc": 1234}])"
+                             << "[" + deflated + "}]" << -1;
+    QTest::newRow("more data than declared") << "[" + deflated + R"(, "declared_size": 1000}])"
+                                             << "[" + deflated + "}]" << -1;
+    QTest::newRow("less data than declared") << "[" + deflated + R"(, "declared_size": 300000}])"
+                                             << "[" + deflated + "}]" << -1;
+    QTest::newRow("encrypted entry") << "[" + deflated + R"(, "flags": 1}])"
+                                     << "[" + deflated + "}]" << -1;
+    QTest::newRow("unknown compression method") << "[" + deflated + R"(, "method_id": 77}])"
+                                                << "[" + deflated + "}]" << -1;
+    QTest::newRow("declared size beyond the free space")
+        << "[" + deflated + R"(, "zip64_size": 1125899906842624}])"
+        << "[" + deflated + "}]" << -1;
+    QTest::newRow("truncated") << "[" + deflated + "}]"
+                               << "[" + deflated + "}]" << 20000;
+    QTest::newRow("no end record") << "[" + deflated + "}]"
+                                   << "[" + deflated + "}]" << -22;
+}
+
+void TestArchive::broken_archives_leave_nothing() {
+    QFETCH(QByteArray, broken);
+    QFETCH(QByteArray, control);
+    QFETCH(int, truncate_to);
+    QTemporaryDir dir;
+    const QString archive = dir.filePath(QStringLiteral("broken.zip"));
+
+    forge_zip(dir.filePath(QStringLiteral("control.zip")), control);
+    QVERIFY(unpack(dir.filePath(QStringLiteral("control.zip")),
+                   dir.filePath(QStringLiteral("control"))));
+    QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("control/big.txt"))));
+
+    forge_zip(archive, broken);
+    if (truncate_to != -1) {
+        QFile file(archive);
+        QVERIFY(file.resize(truncate_to > 0 ? truncate_to : file.size() + truncate_to));
+    }
+    QVERIFY(!unpack(archive, dir.filePath(QStringLiteral("out"))));
+    QCOMPARE(entries(dir.path()), QStringList({"broken.zip", "control", "control.zip"}));
+}
+
+void TestArchive::special_files_and_bits_are_never_made() {
+    QTemporaryDir dir;
+    const QString archive = dir.filePath(QStringLiteral("modes.zip"));
+    forge_zip(archive, R"([{"name": "suid", "mode": 36333, "data": "x"},
+                          {"name": "plain", "mode": 33261, "data": "x"},
+                          {"name": "pipe", "mode": 4516}])");
+    QVERIFY(unpack(archive, dir.filePath(QStringLiteral("out"))));
+    const Tree tree = snapshot(dir.filePath(QStringLiteral("out")));
+    QCOMPARE(tree.value(QStringLiteral("plain")).perm, 0755u);
+    QCOMPARE(tree.value(QStringLiteral("suid")).perm, 0755u);
+    // libarchive reads a ZIP's FIFO as a plain file; what matters is that no FIFO is made.
+    QCOMPARE(tree.value(QStringLiteral("pipe")).type, 'f');
+}
+
+void TestArchive::duplicate_entry_names_keep_both_data() {
+    QTest::addColumn<QByteArray>("entries");
+    QTest::addColumn<QStringList>("names_and_contents");
+    QTest::newRow("same name twice")
+        << QByteArray(R"([{"name": "d/dup.txt", "data": "1"}, {"name": "d/dup.txt", "data": "2"}])")
+        << QStringList{"d", "<folder>", "d/dup (2).txt", "2", "d/dup.txt", "1"};
+    // Composed and decomposed forms of one name come out as one name, so the later is numbered.
+    QTest::newRow("composed and decomposed forms")
+        << QByteArray(
+               R"([{"name": "caf\u00e9.txt", "data": "1"}, {"name": "cafe\u0301.txt", "data": "2"}])")
+        << QStringList{QString::fromUtf8("caf\u00e9 (2).txt"), "2",
+                       QString::fromUtf8("caf\u00e9.txt"), "1"};
+}
+
+void TestArchive::duplicate_entry_names_keep_both() {
+    QFETCH(QByteArray, entries);
+    QFETCH(QStringList, names_and_contents);
+    QTemporaryDir dir;
+    forge_zip(dir.filePath(QStringLiteral("dup.zip")), entries);
+    QVERIFY(unpack(dir.filePath(QStringLiteral("dup.zip")), dir.filePath(QStringLiteral("out"))));
+    QMap<QString, QByteArray> expected;
+    for (int i = 0; i < names_and_contents.size(); i += 2)
+        expected.insert(names_and_contents.at(i), names_and_contents.at(i + 1).toUtf8());
+    QCOMPARE(contents(dir.filePath(QStringLiteral("out"))), expected);
+}
+
+void TestArchive::existing_target_is_never_merged() {
+    QTemporaryDir dir;
+    const QString archive = dir.filePath(QStringLiteral("a.zip"));
+    forge_zip(archive, R"([{"name": "keep.txt", "data": "from the archive"}])");
+    write_file(dir.filePath(QStringLiteral("a/keep.txt")), "already here");
+
+    QVERIFY(unpack(archive, dir.filePath(QStringLiteral("a"))));
+    QVERIFY(unpack(archive, dir.filePath(QStringLiteral("a"))));
+
+    QCOMPARE(read_file(dir.filePath(QStringLiteral("a/keep.txt"))), QByteArray("already here"));
+    QCOMPARE(read_file(dir.filePath(QStringLiteral("a (2)/keep.txt"))),
+             QByteArray("from the archive"));
+    QCOMPARE(read_file(dir.filePath(QStringLiteral("a (3)/keep.txt"))),
+             QByteArray("from the archive"));
+    QCOMPARE(entries(dir.path()), QStringList({"a", "a (2)", "a (3)", "a.zip"}));
+}
+
+void TestArchive::pack_failures_leave_nothing_data() {
+    QTest::addColumn<QString>("files");
+    QTest::addColumn<QString>("folders");
+    QTest::addColumn<QString>("archive");
+    QTest::addColumn<QString>("named_in_error");
+    QTest::newRow("missing file") << "in/file.txt,in/missing.txt"
+                                  << ""
+                                  << "AddData/a.zrvdata"
+                                  << "in/missing.txt";
+    QTest::newRow("missing folder") << ""
+                                    << "in/gone"
+                                    << "AddData/a.zrvdata"
+                                    << "in/gone";
+    QTest::newRow("a pipe, neither file nor folder") << "in/pipe"
+                                                     << ""
+                                                     << "AddData/a.zrvdata"
+                                                     << "in/pipe";
+    QTest::newRow("a pipe inside a folder") << ""
+                                            << "in"
+                                            << "AddData/a.zrvdata"
+                                            << "in/pipe";
+    QTest::newRow("a file that changes while it is read") << "/proc/self/status"
+                                                          << ""
+                                                          << "AddData/a.zrvdata"
+                                                          << "/proc/self/status";
+    QTest::newRow("archive already exists") << "in/file.txt"
+                                            << ""
+                                            << "AddData/old.zrvdata"
+                                            << "AddData/old.zrvdata";
+    QTest::newRow("archive folder is a file") << "in/file.txt"
+                                              << ""
+                                              << "in/file.txt/a.zrvdata"
+                                              << "in/file.txt";
+}
+
+void TestArchive::pack_failures_leave_nothing() {
+    QFETCH(QString, files);
+    QFETCH(QString, folders);
+    QFETCH(QString, archive);
+    QFETCH(QString, named_in_error);
+    QTemporaryDir dir;
+    write_file(dir.filePath(QStringLiteral("in/file.txt")), "data");
+    QVERIFY(::mkfifo(dir.filePath(QStringLiteral("in/pipe")).toUtf8().constData(), 0600) == 0);
+    write_file(dir.filePath(QStringLiteral("AddData/old.zrvdata")), "old archive");
+    auto absolute = [&](const QString &list) {
+        QStringList paths;
+        for (const QString &path : list.split(QLatin1Char(','), Qt::SkipEmptyParts))
+            paths << (path.startsWith(QLatin1Char('/')) ? path : dir.filePath(path));
+        return paths;
+    };
+
+    const QByteArray error = capture_stderr(
+        [&] { QVERIFY(!pack(absolute(files), absolute(folders), dir.filePath(archive))); });
+
+    const QString named =
+        named_in_error.startsWith(QLatin1Char('/')) ? named_in_error : dir.filePath(named_in_error);
+    QVERIFY2(error.contains(named.toUtf8()) && error.count('\n') == 1, error.constData());
+    QCOMPARE(entries(dir.filePath(QStringLiteral("AddData"))), QStringList{"old.zrvdata"});
+    QCOMPARE(read_file(dir.filePath(QStringLiteral("AddData/old.zrvdata"))),
+             QByteArray("old archive"));
+    QCOMPARE(entries(dir.filePath(QStringLiteral("in"))), QStringList({"file.txt", "pipe"}));
+}
+
+void TestArchive::unreadable_file_fails() {
+    if (::geteuid() == 0)
+        QSKIP("permissions do not stop root from reading a file");
+    QTemporaryDir dir;
+    write_file(dir.filePath(QStringLiteral("secret.txt")), "data");
+    ::chmod(dir.filePath(QStringLiteral("secret.txt")).toUtf8().constData(), 0);
+    QVERIFY(!pack({dir.filePath(QStringLiteral("secret.txt"))}, {},
+                  dir.filePath(QStringLiteral("a.zrvdata"))));
+    QCOMPARE(entries(dir.path()), QStringList{"secret.txt"});
+}
+
+void TestArchive::writes_that_fail_partway_leave_nothing_data() {
+    QTest::addColumn<bool>("packing");
+    QTest::newRow("packing") << true;
+    QTest::newRow("unpacking") << false;
+}
+
+void TestArchive::writes_that_fail_partway_leave_nothing() {
+    QFETCH(bool, packing);
+    QTemporaryDir dir;
+    const QString big = dir.filePath(QStringLiteral("in/big.bin"));
+    write_file(big, random_bytes(2 * 1024 * 1024, 3));
+    const QString archive = dir.filePath(QStringLiteral("out/a.zrvdata"));
+    if (!packing)
+        QVERIFY(pack({big}, {}, archive));
+    const QStringList before = entries(dir.filePath(QStringLiteral("out")));
+
+    // A child process whose files may not grow past 256 KiB: the write fails part-way.
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {256 * 1024, 256 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const bool ok = packing ? pack({big}, {}, archive)
+                                : unpack(archive, dir.filePath(QStringLiteral("out/a")));
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 1);
+    QCOMPARE(entries(dir.filePath(QStringLiteral("out"))), before);
+}
+
+void TestArchive::chinese_names_in_the_c_locale() {
+    QTemporaryDir dir;
+    write_file(dir.filePath(QStringLiteral("中文/文件.txt")), "内容");
+    const QString archive = dir.filePath(QStringLiteral("c.zrvdata"));
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    std::setlocale(LC_ALL, "C");
+    const bool packed = pack({}, {dir.filePath(QStringLiteral("中文"))}, archive);
+    const bool unpacked = unpack(archive, dir.filePath(QStringLiteral("out")));
+    std::setlocale(LC_ALL, previous.c_str());
+
+    QVERIFY(packed);
+    QVERIFY(unpacked);
+    QCOMPARE(names_without_utf8_flag(archive), QByteArray());
+    const CommandResult listing =
+        python({QStringLiteral("-m"), QStringLiteral("zipfile"), QStringLiteral("-l"), archive});
+    QVERIFY2(listing.output.contains("中文/文件.txt"), listing.output.constData());
+    QCOMPARE(read_file(dir.filePath(QStringLiteral("out/中文/文件.txt"))), QByteArray("内容"));
+}
+
+void TestArchive::archive_being_written_is_not_packed() {
+    QTemporaryDir dir;
+    write_file(dir.filePath(QStringLiteral("home/note.txt")), "note");
+    const QString archive = dir.filePath(QStringLiteral("home/AddData/a.zrvdata"));
+    QVERIFY(pack({}, {dir.filePath(QStringLiteral("home"))}, archive));
+    QVERIFY(unpack(archive, dir.filePath(QStringLiteral("out"))));
+    QCOMPARE(contents(dir.filePath(QStringLiteral("out"))).keys(),
+             QStringList({"home", "home/AddData", "home/note.txt"}));
+}
+
+QTEST_GUILESS_MAIN(TestArchive)
+#include "tst_archive.moc"

@@ -1,0 +1,85 @@
+#!/usr/bin/python3
+"""Writes a ZIP archive byte by byte from a JSON description, so tests can build archives that
+no well-behaved tool would write: unsafe names, lying sizes, GBK names without the UTF-8 flag.
+
+Usage: zipforge.py OUTPUT < '[{"name": "a.txt", "data": "hello"}, ...]'  (JSON on standard input)
+
+Entry keys (all but name optional):
+  name / name_hex     entry name as text (UTF-8) or as raw bytes in hex
+  local_name          a different name for the local header only
+  data / data_hex     contents (default empty)
+  repeat              how many times `data` is repeated (default 1)
+  method              0 stored (default) or 8 deflate
+  flags               general purpose bit flags (default 0x800 for non-ASCII text names)
+  mode                Unix mode, e.g. 33188 for a regular 0644 file (default: none, DOS host)
+  declared_size       uncompressed size written into both headers instead of the real one
+  crc                 CRC written into both headers instead of the real one
+  unicode_path        a name for an Info-ZIP Unicode path extra field (0x7075)
+  zip64_size          a size declared through ZIP64 extra fields (data is still written as given)
+  method_id           a raw method number written into the headers instead of `method`
+"""
+import json
+import struct
+import sys
+import zlib
+
+
+def entry_bytes(spec):
+    if "name_hex" in spec:
+        name = bytes.fromhex(spec["name_hex"])
+    else:
+        name = spec["name"].encode("utf-8")
+    local_name = spec["local_name"].encode("utf-8") if "local_name" in spec else name
+    data = bytes.fromhex(spec["data_hex"]) if "data_hex" in spec else spec.get("data", "").encode()
+    data *= spec.get("repeat", 1)
+    method = spec.get("method", 0)
+    payload = data
+    if method == 8:
+        compressor = zlib.compressobj(6, zlib.DEFLATED, -15)
+        payload = compressor.compress(data) + compressor.flush()
+    default_flags = 0x800 if "name" in spec and not spec["name"].isascii() else 0
+    flags = spec.get("flags", default_flags)
+    crc = spec.get("crc", zlib.crc32(data))
+    size = spec.get("declared_size", len(data))
+    compressed = len(payload)
+    extra = b""
+    if "unicode_path" in spec:
+        unicode = spec["unicode_path"].encode("utf-8")
+        body = b"\x01" + struct.pack("<I", zlib.crc32(name)) + unicode
+        extra += struct.pack("<HH", 0x7075, len(body)) + body
+    if "zip64_size" in spec:
+        body = struct.pack("<QQ", spec["zip64_size"], compressed)
+        extra += struct.pack("<HH", 0x0001, len(body)) + body
+        size = compressed = 0xFFFFFFFF
+    mode = spec.get("mode")
+    made_by = (3 << 8 | 20) if mode is not None else 20
+    attributes = (mode << 16) if mode is not None else 0
+    method_id = spec.get("method_id", method)
+    return dict(name=name, local_name=local_name, payload=payload, method=method_id, flags=flags,
+                crc=crc, size=size, compressed=compressed, extra=extra, made_by=made_by,
+                attributes=attributes)
+
+
+def forge(output, entries):
+    body = bytearray()
+    directory = bytearray()
+    for spec in entries:
+        e = entry_bytes(spec)
+        offset = len(body)
+        body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, e["flags"], e["method"], 0, 0x21,
+                            e["crc"], e["compressed"], e["size"], len(e["local_name"]),
+                            len(e["extra"]))
+        body += e["local_name"] + e["extra"] + e["payload"]
+        directory += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, e["made_by"], 45, e["flags"],
+                                 e["method"], 0, 0x21, e["crc"], e["compressed"], e["size"],
+                                 len(e["name"]), len(e["extra"]), 0, 0, 0, e["attributes"],
+                                 offset)
+        directory += e["name"] + e["extra"]
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(directory),
+                      len(body), 0)
+    with open(output, "wb") as f:
+        f.write(bytes(body + directory + end))
+
+
+if __name__ == "__main__":
+    forge(sys.argv[1], json.load(sys.stdin))
