@@ -1,0 +1,92 @@
+#include "job/archiveadapter.h"
+#include "window/cofferbox.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QMessageBox>
+#include <QProcess>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <boost/bind/bind.hpp>
+#include <boost/thread.hpp>
+
+namespace {
+
+QString outcome_text(bool is_encryption, bool is_ok) {
+    return (is_encryption ? QStringLiteral("文件加密") : QStringLiteral("文件解密")) +
+           (is_ok ? QStringLiteral("成功") : QStringLiteral("失败"));
+}
+
+void show_outcome(bool is_encryption, bool is_ok) {
+    QMessageBox::about(nullptr, QStringLiteral("加密/解密"), outcome_text(is_encryption, is_ok));
+}
+
+} // namespace
+
+void Cofferbox::slot_encryption() {
+    if (file_set.isEmpty() && dir_set.isEmpty())
+        return;
+    slot_start_work();
+    job_latch.begin();
+    try {
+        boost::thread worker(boost::bind(&Cofferbox::do_work, this));
+        worker.detach();
+    } catch (const boost::thread_resource_error &) {
+        // No job ran: report it and hand the window back with the selection kept for a retry.
+        job_latch.end();
+        show_outcome(encrypt_mode, false);
+        status_label.setText(QString());
+        mode_combo.setEnabled(true);
+        add_file_button.setEnabled(true);
+        add_dir_button.setEnabled(encrypt_mode);
+        delete_button.setEnabled(true);
+        clear_button.setEnabled(true);
+        run_button.setEnabled(true);
+    }
+}
+
+void Cofferbox::slot_start_work() {
+    status_label.setText(encrypt_mode ? QStringLiteral("正在加密中")
+                                      : QStringLiteral("正在解密中"));
+    mode_combo.setEnabled(false);
+    add_file_button.setEnabled(false);
+    add_dir_button.setEnabled(false);
+    delete_button.setEnabled(false);
+    clear_button.setEnabled(false);
+    run_button.setEnabled(false);
+}
+
+void Cofferbox::slot_end_work(QVariant result) {
+    const QVariantMap map = result.toMap();
+    show_outcome(map.value(QStringLiteral("is_encryption")).toBool(),
+                 map.value(QStringLiteral("is_ok")).toBool());
+    status_label.setText(QString());
+    slot_del_all();
+    mode_combo.setEnabled(true);
+    add_file_button.setEnabled(true);
+    if (encrypt_mode)
+        add_dir_button.setEnabled(true);
+    delete_button.setEnabled(true);
+    clear_button.setEnabled(true);
+    run_button.setEnabled(true);
+}
+
+void Cofferbox::slot_open_dir() {
+#ifdef Q_OS_WIN
+    QString folder =
+        QDir::currentPath() + QStringLiteral("\\") + archive_adapter::archive_folder_name();
+    folder.replace(QStringLiteral("/"), QStringLiteral("\\"));
+    // The path goes on the command line as it is, unquoted.
+    QProcess explorer;
+    explorer.setProgram(QStringLiteral("explorer"));
+    explorer.setNativeArguments(folder);
+    explorer.startDetached();
+#else
+    // Without the Windows shell, the desktop's file manager shows the folder; it is created
+    // first so the user never sees an error for an archive folder not used yet.
+    const QString folder = QDir::current().absoluteFilePath(archive_adapter::archive_folder_name());
+    QDir().mkpath(folder);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+#endif
+}

@@ -1,0 +1,47 @@
+#include "job/archiveadapter.h"
+#include "window/cofferbox.h"
+
+#include <QVariantMap>
+
+QString Cofferbox::join_paths(const QMap<QString, QString> &set) {
+    QString result;
+    for (auto it = set.cbegin(); it != set.cend(); ++it) {
+        if (result.isEmpty())
+            result = it.key();
+        else
+            result += QStringLiteral(",") + it.key();
+    }
+    return result;
+}
+
+// Runs on the job's own thread; the window keeps every control that could change the
+// selection or the mode disabled until the result below has been handled.
+void Cofferbox::do_work() {
+    bool is_ok = false;
+    if (encrypt_mode) {
+        const QString file_list = join_paths(file_set);
+        const QString folder_list = join_paths(dir_set);
+        const QString archive_path =
+            archive_adapter::new_archive_path(QDateTime::currentDateTime());
+        is_ok = archive_adapter::pack(file_list, folder_list, archive_path);
+        archive_adapter::print_line(is_ok ? QStringLiteral("加密成功")
+                                          : QStringLiteral("加密失败"));
+    } else {
+        // Unpacking succeeds when there was at least one archive and every one came out.
+        bool all_ok = true;
+        for (auto it = file_set.cbegin(); it != file_set.cend(); ++it) {
+            const bool unpacked =
+                archive_adapter::unpack(it.key(), archive_adapter::unpack_target(it.key()));
+            archive_adapter::print_line(unpacked ? QStringLiteral("解密成功")
+                                                 : QStringLiteral("解密失败"));
+            all_ok = all_ok && unpacked;
+        }
+        is_ok = all_ok && !file_set.isEmpty();
+    }
+
+    QVariantMap result;
+    result.insert(QStringLiteral("is_encryption"), encrypt_mode);
+    result.insert(QStringLiteral("is_ok"), is_ok);
+    emit signal_end_work(QVariant(result));
+    job_latch.end();
+}
