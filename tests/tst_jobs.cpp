@@ -1,0 +1,316 @@
+// Whole jobs through the real window: packing and unpacking on the worker thread, the message
+// box, the lines on standard output, the archive folder button, and closing mid-job.
+#include "testsupport.h"
+#include "window/cofferbox.h"
+#include "windowdriver.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace windowdriver;
+using namespace testsupport;
+
+namespace {
+
+// Receives the URLs the window asks the desktop to open, so no file manager starts.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
+// What the window looked like while its message box was open.
+struct Outcome {
+    bool answered = false;
+    QString title;
+    QString text;
+    QString status;
+    QStringList disabled;
+};
+
+// The names of the window's controls that are disabled, as their texts read.
+QStringList disabled_controls(QWidget *window) {
+    QStringList names;
+    for (QPushButton *push : window->findChildren<QPushButton *>()) {
+        if (!push->isEnabled())
+            names << push->text();
+    }
+    if (!mode_box(window)->isEnabled())
+        names << QStringLiteral("mode box");
+    if (!table(window)->isEnabled())
+        names << QStringLiteral("table");
+    names.sort();
+    return names;
+}
+
+const QStringList job_lines = {"加密成功", "加密失败", "解密成功", "解密失败"};
+
+} // namespace
+
+class TestJobs : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void packing_job();
+    void unpacking_job_data();
+    void unpacking_job();
+    void unpacking_with_only_folders_left_from_packing();
+    void window_keeps_working_during_a_long_job();
+    void archive_folder_button_opens_the_folder();
+    void closing_the_window_during_a_job();
+
+private:
+    // Presses the run button, answers the message box and returns what it showed; the job's
+    // lines on standard output land in `lines`.
+    Outcome run_job(QStringList *lines);
+    // A file big enough that packing it takes many turns of the event loop.
+    QString make_long_job_input();
+
+    QTemporaryDir *dir = nullptr;
+    Cofferbox *window = nullptr;
+    QString previous_directory;
+    UrlRecorder urls;
+};
+
+void TestJobs::init() {
+    dir = new QTemporaryDir;
+    previous_directory = QDir::currentPath();
+    QDir::setCurrent(dir->path());
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &urls, "open");
+    urls.opened.clear();
+    window = new Cofferbox(nullptr);
+    window->setup_ui();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+}
+
+void TestJobs::cleanup() {
+    delete window;
+    window = nullptr;
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QDir::setCurrent(previous_directory);
+    delete dir;
+}
+
+Outcome TestJobs::run_job(QStringList *lines) {
+    Outcome outcome;
+    const QString capture = dir->filePath(QStringLiteral("stdout.txt"));
+    std::fflush(stdout);
+    const int saved_stdout = ::dup(1);
+    const int capture_fd = ::open(capture.toUtf8().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(capture_fd, 1);
+    ::close(capture_fd);
+
+    when_dialog_opens([&](QWidget *box) {
+        outcome.title = box->windowTitle();
+        if (auto *message = qobject_cast<QMessageBox *>(box))
+            outcome.text = message->text();
+        outcome.status = status_label(window)->text();
+        outcome.disabled = disabled_controls(window);
+        QTest::keyClick(box, Qt::Key_Return);
+        outcome.answered = true;
+    });
+    QTest::mouseClick(button(window, window->findChild<QComboBox *>()->currentText()),
+                      Qt::LeftButton);
+    outcome.answered = QTest::qWaitFor([&] { return outcome.answered; }, 600000);
+
+    std::fflush(stdout);
+    ::dup2(saved_stdout, 1);
+    ::close(saved_stdout);
+    for (const QByteArray &line : read_file(capture).split('\n')) {
+        if (job_lines.contains(QString::fromUtf8(line)))
+            *lines << QString::fromUtf8(line);
+    }
+    QFile::remove(capture);
+    return outcome;
+}
+
+QString TestJobs::make_long_job_input() {
+    const QString path = dir->filePath(QStringLiteral("long/zeros.bin"));
+    write_file(path, QByteArray());
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite) || !file.resize(1024LL * 1024 * 1024))
+        qFatal("cannot make %s", qPrintable(path));
+    return path;
+}
+
+void TestJobs::packing_job() {
+    const QString source = dir->filePath(QStringLiteral("source"));
+    write_file(source + QStringLiteral("/中文 文件.txt"), "内容\n");
+    write_file(source + QStringLiteral("/a,b.txt"), "comma\n");
+    write_file(source + QStringLiteral("/文件夹/inner.bin"), QByteArray(70000, '\x7f'));
+    QDir().mkpath(source + QStringLiteral("/文件夹/empty"));
+    add_files(window, source, QStringLiteral("\"中文 文件.txt\" \"a,b.txt\""));
+    add_folder(window, source + QStringLiteral("/文件夹"));
+
+    QStringList lines;
+    const Outcome outcome = run_job(&lines);
+    QVERIFY(outcome.answered);
+
+    QCOMPARE(outcome.title, QStringLiteral("加密/解密"));
+    QCOMPARE(outcome.text, QStringLiteral("文件加密成功"));
+    QCOMPARE(outcome.status, QStringLiteral("正在加密中"));
+    QStringList busy{"mode box", "删除", "加密", "添加文件", "添加文件夹", "清除"};
+    busy.sort();
+    QCOMPARE(outcome.disabled, busy);
+    QCOMPARE(lines, QStringList{"加密成功"});
+
+    // Back to idle with nothing selected; running again does nothing.
+    QCOMPARE(status_label(window)->text(), QString());
+    QCOMPARE(disabled_controls(window), QStringList());
+    QCOMPARE(table(window)->rowCount(), 0);
+    QTest::mouseClick(button(window, QStringLiteral("删除")), Qt::LeftButton);
+    QCOMPARE(table(window)->rowCount(), 0);
+
+    const QStringList archives = entries(dir->filePath(QStringLiteral("AddData")));
+    QCOMPARE(archives.size(), 1);
+    const QDate today = QDate::currentDate();
+    const QRegularExpression pattern(
+        QStringLiteral("^%1__\\d{6}_%2\\.zrvdata$")
+            .arg(today.toString(QStringLiteral("yyyyMMdd")),
+                 QLocale::system().toString(today, QStringLiteral("ddd"))));
+    QVERIFY2(pattern.match(archives.first()).hasMatch(), qPrintable(archives.first()));
+    const QString archive = dir->filePath(QStringLiteral("AddData/") + archives.first());
+    const CommandResult tested = run(QStringLiteral("unzip"), {QStringLiteral("-tq"), archive});
+    QVERIFY2(tested.exit_code == 0, tested.output.constData());
+    const QString peer = dir->filePath(QStringLiteral("peer"));
+    const CommandResult extracted =
+        run(QStringLiteral("unzip"), {QStringLiteral("-q"), archive, QStringLiteral("-d"), peer});
+    QVERIFY2(extracted.exit_code == 0, extracted.output.constData());
+    QCOMPARE(contents(peer), contents(source));
+}
+
+void TestJobs::unpacking_job_data() {
+    QTest::addColumn<bool>("with_corrupt_archive");
+    QTest::newRow("two archives, one outside the archive folder") << false;
+    QTest::newRow("a corrupt archive among them") << true;
+}
+
+void TestJobs::unpacking_job() {
+    QFETCH(bool, with_corrupt_archive);
+    write_file(dir->filePath(QStringLiteral("in/one.txt")), "one");
+    write_file(dir->filePath(QStringLiteral("in/two.txt")), "two");
+    QVERIFY(pack({dir->filePath(QStringLiteral("in/one.txt"))}, {},
+                 dir->filePath(QStringLiteral("AddData/20260101__000000_Thu.zrvdata"))));
+    QVERIFY(pack({dir->filePath(QStringLiteral("in/two.txt"))}, {},
+                 dir->filePath(QStringLiteral("elsewhere/a.b.zrvdata"))));
+    if (with_corrupt_archive)
+        write_file(dir->filePath(QStringLiteral("elsewhere/bad.zrvdata")), "not an archive");
+
+    choose_mode(window, QStringLiteral("解密"));
+    add_files(window, dir->filePath(QStringLiteral("AddData")),
+              QStringLiteral("20260101__000000_Thu.zrvdata"));
+    add_files(window, dir->filePath(QStringLiteral("elsewhere")),
+              with_corrupt_archive ? QStringLiteral("\"a.b.zrvdata\" \"bad.zrvdata\"")
+                                   : QStringLiteral("a.b.zrvdata"));
+    QStringList lines;
+    const Outcome outcome = run_job(&lines);
+    QVERIFY(outcome.answered);
+
+    QCOMPARE(outcome.status, QStringLiteral("正在解密中"));
+    QCOMPARE(outcome.text, with_corrupt_archive ? QStringLiteral("文件解密失败")
+                                                : QStringLiteral("文件解密成功"));
+    // One line per archive, in path order: AddData/..., elsewhere/a.b..., elsewhere/bad...
+    QCOMPARE(lines, with_corrupt_archive ? QStringList({"解密成功", "解密成功", "解密失败"})
+                                         : QStringList({"解密成功", "解密成功"}));
+    QCOMPARE(read_file(dir->filePath(QStringLiteral("AddData/20260101__000000_Thu/one.txt"))),
+             QByteArray("one"));
+    QCOMPARE(read_file(dir->filePath(QStringLiteral("elsewhere/a/two.txt"))), QByteArray("two"));
+    QCOMPARE(entries(dir->filePath(QStringLiteral("elsewhere"))),
+             with_corrupt_archive ? QStringList({"a", "a.b.zrvdata", "bad.zrvdata"})
+                                  : QStringList({"a", "a.b.zrvdata"}));
+    // Still unpacking: the folder button stays off.
+    QCOMPARE(disabled_controls(window), QStringList{"添加文件夹"});
+}
+
+void TestJobs::unpacking_with_only_folders_left_from_packing() {
+    QDir().mkpath(dir->filePath(QStringLiteral("folder")));
+    add_folder(window, dir->filePath(QStringLiteral("folder")));
+    choose_mode(window, QStringLiteral("解密"));
+
+    QStringList lines;
+    const Outcome outcome = run_job(&lines);
+    QVERIFY(outcome.answered);
+
+    QCOMPARE(outcome.text, QStringLiteral("文件解密失败"));
+    QCOMPARE(lines, QStringList());
+    QCOMPARE(entries(dir->path()), QStringList{"folder"});
+}
+
+void TestJobs::window_keeps_working_during_a_long_job() {
+    const QString input = make_long_job_input();
+    add_files(window, QFileInfo(input).absolutePath(), QFileInfo(input).fileName());
+
+    // Timer ticks while the job runs show the event loop turning; the first one also uses
+    // the folder button.
+    int ticks_while_busy = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        if (status_label(window)->text().isEmpty() || QApplication::activeModalWidget() != nullptr)
+            return;
+        if (ticks_while_busy++ == 0)
+            QTest::mouseClick(button(window, QStringLiteral("加密目录")), Qt::LeftButton);
+    });
+    ticker.start(0);
+    QStringList lines;
+    const Outcome outcome = run_job(&lines);
+    QVERIFY(outcome.answered);
+    ticker.stop();
+
+    QCOMPARE(outcome.text, QStringLiteral("文件加密成功"));
+    QVERIFY(ticks_while_busy > 1);
+    QCOMPARE(urls.opened,
+             QList<QUrl>{QUrl::fromLocalFile(dir->filePath(QStringLiteral("AddData")))});
+}
+
+void TestJobs::archive_folder_button_opens_the_folder() {
+    QVERIFY(!QFileInfo::exists(dir->filePath(QStringLiteral("AddData"))));
+    QTest::mouseClick(button(window, QStringLiteral("加密目录")), Qt::LeftButton);
+    QCOMPARE(urls.opened,
+             QList<QUrl>{QUrl::fromLocalFile(dir->filePath(QStringLiteral("AddData")))});
+    QVERIFY(QFileInfo(dir->filePath(QStringLiteral("AddData"))).isDir());
+}
+
+void TestJobs::closing_the_window_during_a_job() {
+    const QString input = make_long_job_input();
+    add_files(window, QFileInfo(input).absolutePath(), QFileInfo(input).fileName());
+    QTest::mouseClick(button(window, QStringLiteral("加密")), Qt::LeftButton);
+    QCOMPARE(status_label(window)->text(), QStringLiteral("正在加密中"));
+
+    // The person closes the window; the program then destroys it, as it does on exit.
+    window->close();
+    delete window;
+    window = nullptr;
+
+    // The job finished whole, and no result went to the window that is gone.
+    QCoreApplication::processEvents();
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    const QStringList archives = entries(dir->filePath(QStringLiteral("AddData")));
+    QCOMPARE(archives.size(), 1);
+    const CommandResult tested =
+        run(QStringLiteral("unzip"),
+            {QStringLiteral("-tq"), dir->filePath(QStringLiteral("AddData/") + archives.first())});
+    QVERIFY2(tested.exit_code == 0, tested.output.constData());
+}
+
+QTEST_MAIN(TestJobs)
+#include "tst_jobs.moc"
