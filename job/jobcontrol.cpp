@@ -37,12 +37,7 @@ void Cofferbox::slot_encryption() {
         job_latch.end();
         show_outcome(encrypt_mode, false);
         status_label.setText(QString());
-        mode_combo.setEnabled(true);
-        add_file_button.setEnabled(true);
-        add_dir_button.setEnabled(encrypt_mode);
-        delete_button.setEnabled(true);
-        clear_button.setEnabled(true);
-        run_button.setEnabled(true);
+        enable_controls();
     }
 }
 
@@ -63,6 +58,11 @@ void Cofferbox::slot_end_work(QVariant result) {
                  map.value(QStringLiteral("is_ok")).toBool());
     status_label.setText(QString());
     slot_del_all();
+    enable_controls();
+}
+
+// Leaves the busy state: the add-folder button only comes back in packing mode.
+void Cofferbox::enable_controls() {
     mode_combo.setEnabled(true);
     add_file_button.setEnabled(true);
     if (encrypt_mode)

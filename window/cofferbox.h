@@ -44,6 +44,7 @@ private:
     void make_connections();
     void setup_table();
     void refresh_table();
+    void enable_controls();
     void do_work();
     static QString join_paths(const QMap<QString, QString> &set);
 
