@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <utility>
@@ -50,6 +51,9 @@ public:
 private:
     ReaderPtr open_reader(bool gbk_names);
     [[noreturn]] void fail_archive(struct archive *reader, const std::string &what);
+    // Reads every entry header in order; damage of any kind ends the unpacking.
+    void for_each_entry(bool gbk_names,
+                        const std::function<void(struct archive *, archive_entry *)> &visit);
     bool survey_names_are_utf8();
     void make_staging_folder();
     void extract_entries(bool gbk_names);
@@ -120,18 +124,11 @@ ReaderPtr Unpacker::open_reader(bool gbk_names) {
 // Reads every header once: checks what can be checked before anything is written, and finds
 // out whether names without the UTF-8 flag are UTF-8 or, from a Chinese Windows, GBK.
 bool Unpacker::survey_names_are_utf8() {
-    ReaderPtr reader = open_reader(false);
     bool names_are_utf8 = true;
-    for (;;) {
-        archive_entry *entry = nullptr;
-        const int status = archive_read_next_header(reader.get(), &entry);
-        if (status == ARCHIVE_EOF)
-            break;
-        if (status != ARCHIVE_OK)
-            fail_archive(reader.get(), "damaged archive");
+    for_each_entry(false, [&](struct archive *reader, archive_entry *entry) {
         const char *name = archive_entry_pathname(entry);
         if (name == nullptr)
-            fail_archive(reader.get(), "an entry has no name");
+            fail_archive(reader, "an entry has no name");
         names_are_utf8 = names_are_utf8 && is_valid_utf8(name);
         if (archive_entry_is_encrypted(entry))
             fail("cannot unpack " + archive_path + ": " + name + " is encrypted");
@@ -141,7 +138,7 @@ bool Unpacker::survey_names_are_utf8() {
         if (declared_total + size < declared_total)
             fail("cannot unpack " + archive_path + ": the declared sizes overflow");
         declared_total += size;
-    }
+    });
     return names_are_utf8;
 }
 
@@ -236,16 +233,22 @@ void Unpacker::extract_file(struct archive *reader, archive_entry *entry,
         fail_errno("cannot write", staging + "/" + name);
 }
 
-void Unpacker::extract_entries(bool gbk_names) {
+void Unpacker::for_each_entry(bool gbk_names,
+                              const std::function<void(struct archive *, archive_entry *)> &visit) {
     ReaderPtr reader = open_reader(gbk_names);
     for (;;) {
         archive_entry *entry = nullptr;
         const int status = archive_read_next_header(reader.get(), &entry);
         if (status == ARCHIVE_EOF)
-            break;
+            return;
         if (status != ARCHIVE_OK)
             fail_archive(reader.get(), "damaged archive");
+        visit(reader.get(), entry);
+    }
+}
 
+void Unpacker::extract_entries(bool gbk_names) {
+    for_each_entry(gbk_names, [&](struct archive *reader, archive_entry *entry) {
         // The name libarchive will use, which may come from an extra field rather than the
         // central directory, is the one that is checked.
         const char *raw_name = archive_entry_pathname(entry);
@@ -253,14 +256,12 @@ void Unpacker::extract_entries(bool gbk_names) {
         const std::vector<std::string> components = safe_components(name);
         if (components.empty() || !is_valid_utf8(name))
             fail("cannot unpack " + archive_path + ": unsafe entry name \"" + name + "\"");
-        if (archive_entry_is_encrypted(entry))
-            fail("cannot unpack " + archive_path + ": " + name + " is encrypted");
         if (archive_entry_hardlink(entry) != nullptr)
             fail("cannot unpack " + archive_path + ": " + name + " is a hard link");
 
         switch (archive_entry_filetype(entry)) {
         case AE_IFREG:
-            extract_file(reader.get(), entry, components);
+            extract_file(reader, entry, components);
             break;
         case AE_IFDIR: {
             std::vector<std::string> with_leaf = components;
@@ -282,7 +283,7 @@ void Unpacker::extract_entries(bool gbk_names) {
             fail("cannot unpack " + archive_path + ": " + name +
                  " is a device, pipe or other special file");
         }
-    }
+    });
 }
 
 // Follows `link_target` from the folder `location` through the links in the staging tree;
