@@ -74,6 +74,8 @@ private slots:
     void peers_read_our_archives();
     void we_read_peer_archives_data();
     void we_read_peer_archives();
+    void names_without_the_utf8_flag_data();
+    void names_without_the_utf8_flag();
     void hostile_archives_fail_whole_data();
     void hostile_archives_fail_whole();
     void broken_archives_leave_nothing_data();
@@ -206,6 +208,34 @@ void TestArchive::we_read_peer_archives() {
 
     QVERIFY(unpack(archive, dir.filePath(QStringLiteral("out"))));
     QCOMPARE(contents(dir.filePath(QStringLiteral("out"))), contents(source));
+}
+
+void TestArchive::names_without_the_utf8_flag_data() {
+    QTest::addColumn<QByteArray>("entries");
+    QTest::addColumn<QStringList>("names");
+    // 淺 is 9C 5C in GBK: its second byte is the code of a backslash.
+    QTest::newRow("GBK from a Chinese Windows")
+        << QByteArray(R"([{"name_hex": "9c5ccbae2e747874", "data": "1"},
+                          {"name_hex": "d6d0cec4c4bfc2bc2f"},
+                          {"name_hex": "d6d0cec4c4bfc2bc2fcec4bcfe2e747874", "data": "2"}])")
+        << QStringList{"中文目录", "中文目录/文件.txt", "淺水.txt"};
+    QTest::newRow("UTF-8 without the flag")
+        << QByteArray(R"([{"name_hex": "e6b7bae6b0b42e747874", "data": "1", "flags": 0},
+                          {"name_hex": "e4b8ade69687e79baee5bd952fe69687e4bbb62e747874", "data": "2"}])")
+        << QStringList{"中文目录", "中文目录/文件.txt", "淺水.txt"};
+    QTest::newRow("GBK beside a name flagged as UTF-8")
+        << QByteArray(R"([{"name_hex": "9c5ccbae2e747874", "data": "1"},
+                          {"name": "标记.txt", "data": "2"}])")
+        << QStringList{"标记.txt", "淺水.txt"};
+}
+
+void TestArchive::names_without_the_utf8_flag() {
+    QFETCH(QByteArray, entries);
+    QFETCH(QStringList, names);
+    QTemporaryDir dir;
+    forge_zip(dir.filePath(QStringLiteral("names.zip")), entries);
+    QVERIFY(unpack(dir.filePath(QStringLiteral("names.zip")), dir.filePath(QStringLiteral("out"))));
+    QCOMPARE(contents(dir.filePath(QStringLiteral("out"))).keys(), names);
 }
 
 void TestArchive::hostile_archives_fail_whole_data() {
