@@ -130,16 +130,6 @@ void add_folder(QWidget *window, const QString &path) {
     QTest::mouseClick(button(window, QStringLiteral("添加文件夹")), Qt::LeftButton);
 }
 
-void select_rows(QTableWidget *table, const QStringList &paths) {
-    table->clearSelection();
-    for (int row = 0; row < table->rowCount(); ++row) {
-        if (!paths.contains(table->item(row, 0)->text()))
-            continue;
-        const QRect cell = table->visualItemRect(table->item(row, 0));
-        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ControlModifier, cell.center());
-    }
-}
-
 QStringList rows(QTableWidget *table) {
     QStringList result;
     for (int row = 0; row < table->rowCount(); ++row) {

@@ -41,9 +41,6 @@ void add_files(QWidget *window, const QString &folder, const QString &typed);
 // Adds through the add-folder button: pastes `path` into the dialog and accepts.
 void add_folder(QWidget *window, const QString &path);
 
-// Selects the table rows whose first cell reads one of `paths`, with Ctrl-clicks.
-void select_rows(QTableWidget *table, const QStringList &paths);
-
 // What the table shows: one "path|type text|is dir|role path" string per row, in order.
 QStringList rows(QTableWidget *table);
 
