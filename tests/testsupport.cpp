@@ -18,6 +18,14 @@
 
 namespace testsupport {
 
+WorkingFolder::WorkingFolder() : previous(QDir::currentPath()) {
+    QDir::setCurrent(folder.path());
+}
+
+WorkingFolder::~WorkingFolder() {
+    QDir::setCurrent(previous);
+}
+
 CommandResult run(const QString &program, const QStringList &arguments,
                   const QString &working_directory, const QByteArray &input) {
     QProcess process;

@@ -6,10 +6,24 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <unistd.h>
 
 namespace testsupport {
+
+// A new empty folder that is the working directory while this lives.
+class WorkingFolder {
+public:
+    WorkingFolder();
+    ~WorkingFolder();
+    QString path() const { return folder.path(); }
+    QString filePath(const QString &name) const { return folder.filePath(name); }
+
+private:
+    QTemporaryDir folder;
+    QString previous;
+};
 
 struct CommandResult {
     int exit_code = -1;

@@ -85,29 +85,22 @@ private:
     // A file big enough that packing it takes many turns of the event loop.
     QString make_long_job_input();
 
-    QTemporaryDir *dir = nullptr;
+    testsupport::WorkingFolder *dir = nullptr;
     Cofferbox *window = nullptr;
-    QString previous_directory;
     UrlRecorder urls;
 };
 
 void TestJobs::init() {
-    dir = new QTemporaryDir;
-    previous_directory = QDir::currentPath();
-    QDir::setCurrent(dir->path());
+    dir = new testsupport::WorkingFolder;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &urls, "open");
     urls.opened.clear();
-    window = new Cofferbox(nullptr);
-    window->setup_ui();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
+    window = open_window();
 }
 
 void TestJobs::cleanup() {
     delete window;
     window = nullptr;
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    QDir::setCurrent(previous_directory);
     delete dir;
 }
 

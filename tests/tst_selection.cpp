@@ -46,24 +46,17 @@ private:
     }
     void add_folder(const QString &path) { windowdriver::add_folder(window, path); }
 
-    QTemporaryDir *dir = nullptr;
+    testsupport::WorkingFolder *dir = nullptr;
     Cofferbox *window = nullptr;
-    QString previous_directory;
 };
 
 void TestSelection::init() {
-    dir = new QTemporaryDir;
-    previous_directory = QDir::currentPath();
-    QDir::setCurrent(dir->path());
-    window = new Cofferbox(nullptr);
-    window->setup_ui();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
+    dir = new testsupport::WorkingFolder;
+    window = open_window();
 }
 
 void TestSelection::cleanup() {
     delete window;
-    QDir::setCurrent(previous_directory);
     delete dir;
 }
 

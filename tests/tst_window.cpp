@@ -105,10 +105,7 @@ private:
 };
 
 void TestWindow::init() {
-    window = new Cofferbox(nullptr);
-    window->setup_ui();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
+    window = open_window();
 }
 
 void TestWindow::cleanup() {

@@ -14,6 +14,15 @@
 
 namespace windowdriver {
 
+Cofferbox *open_window() {
+    auto *window = new Cofferbox(nullptr);
+    window->setup_ui();
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window))
+        qWarning("the window was not exposed");
+    return window;
+}
+
 QPushButton *button(QWidget *window, const QString &text) {
     for (QPushButton *candidate : window->findChildren<QPushButton *>()) {
         if (candidate->text() == text)

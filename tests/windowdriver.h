@@ -10,7 +10,12 @@
 
 #include <functional>
 
+class Cofferbox;
+
 namespace windowdriver {
+
+// A new window, set up and shown as the program does at start.
+Cofferbox *open_window();
 
 QPushButton *button(QWidget *window, const QString &text);
 QComboBox *mode_box(QWidget *window);

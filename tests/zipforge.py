@@ -6,8 +6,7 @@ Usage: zipforge.py OUTPUT < '[{"name": "a.txt", "data": "hello"}, ...]'  (JSON o
 
 Entry keys (all but name optional):
   name / name_hex     entry name as text (UTF-8) or as raw bytes in hex
-  local_name          a different name for the local header only
-  data / data_hex     contents (default empty)
+  data                contents as text (default empty)
   repeat              how many times `data` is repeated (default 1)
   method              0 stored (default) or 8 deflate
   flags               general purpose bit flags (default 0x800 for non-ASCII text names)
@@ -24,38 +23,37 @@ import sys
 import zlib
 
 
-def entry_bytes(spec):
-    if "name_hex" in spec:
-        name = bytes.fromhex(spec["name_hex"])
+def entry_bytes(entry):
+    if "name_hex" in entry:
+        name = bytes.fromhex(entry["name_hex"])
     else:
-        name = spec["name"].encode("utf-8")
-    local_name = spec["local_name"].encode("utf-8") if "local_name" in spec else name
-    data = bytes.fromhex(spec["data_hex"]) if "data_hex" in spec else spec.get("data", "").encode()
-    data *= spec.get("repeat", 1)
-    method = spec.get("method", 0)
+        name = entry["name"].encode("utf-8")
+    data = entry.get("data", "").encode()
+    data *= entry.get("repeat", 1)
+    method = entry.get("method", 0)
     payload = data
     if method == 8:
         compressor = zlib.compressobj(6, zlib.DEFLATED, -15)
         payload = compressor.compress(data) + compressor.flush()
-    default_flags = 0x800 if "name" in spec and not spec["name"].isascii() else 0
-    flags = spec.get("flags", default_flags)
-    crc = spec.get("crc", zlib.crc32(data))
-    size = spec.get("declared_size", len(data))
+    default_flags = 0x800 if "name" in entry and not entry["name"].isascii() else 0
+    flags = entry.get("flags", default_flags)
+    crc = entry.get("crc", zlib.crc32(data))
+    size = entry.get("declared_size", len(data))
     compressed = len(payload)
     extra = b""
-    if "unicode_path" in spec:
-        unicode = spec["unicode_path"].encode("utf-8")
+    if "unicode_path" in entry:
+        unicode = entry["unicode_path"].encode("utf-8")
         body = b"\x01" + struct.pack("<I", zlib.crc32(name)) + unicode
         extra += struct.pack("<HH", 0x7075, len(body)) + body
-    if "zip64_size" in spec:
-        body = struct.pack("<QQ", spec["zip64_size"], compressed)
+    if "zip64_size" in entry:
+        body = struct.pack("<QQ", entry["zip64_size"], compressed)
         extra += struct.pack("<HH", 0x0001, len(body)) + body
         size = compressed = 0xFFFFFFFF
-    mode = spec.get("mode")
+    mode = entry.get("mode")
     made_by = (3 << 8 | 20) if mode is not None else 20
     attributes = (mode << 16) if mode is not None else 0
-    method_id = spec.get("method_id", method)
-    return dict(name=name, local_name=local_name, payload=payload, method=method_id, flags=flags,
+    method_id = entry.get("method_id", method)
+    return dict(name=name, payload=payload, method=method_id, flags=flags,
                 crc=crc, size=size, compressed=compressed, extra=extra, made_by=made_by,
                 attributes=attributes)
 
@@ -63,13 +61,13 @@ def entry_bytes(spec):
 def forge(output, entries):
     body = bytearray()
     directory = bytearray()
-    for spec in entries:
-        e = entry_bytes(spec)
+    for description in entries:
+        e = entry_bytes(description)
         offset = len(body)
         body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, e["flags"], e["method"], 0, 0x21,
-                            e["crc"], e["compressed"], e["size"], len(e["local_name"]),
+                            e["crc"], e["compressed"], e["size"], len(e["name"]),
                             len(e["extra"]))
-        body += e["local_name"] + e["extra"] + e["payload"]
+        body += e["name"] + e["extra"] + e["payload"]
         directory += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, e["made_by"], 45, e["flags"],
                                  e["method"], 0, 0x21, e["crc"], e["compressed"], e["size"],
                                  len(e["name"]), len(e["extra"]), 0, 0, 0, e["attributes"],
