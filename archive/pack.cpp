@@ -1,11 +1,11 @@
 #include "archive/pack.h"
 
+#include "archive/deflater.h"
 #include "archive/failure.h"
 #include "archive/names.h"
 #include "archive/platform.h"
+#include "archive/zipwriter.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,60 +13,52 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <set>
-#include <utility>
+#include <thread>
+#include <vector>
 
 namespace zrv {
 
 namespace {
 
-constexpr size_t read_buffer_size = 256 * 1024;
-
-struct ArchiveDeleter {
-    void operator()(struct archive *a) const { archive_write_free(a); }
-};
-struct EntryDeleter {
-    void operator()(archive_entry *e) const { archive_entry_free(e); }
-};
-using ArchivePtr = std::unique_ptr<struct archive, ArchiveDeleter>;
-using EntryPtr = std::unique_ptr<archive_entry, EntryDeleter>;
-
-bool same_file(const struct stat &a, const struct stat &b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
+// Entries up to one piece are compressed whole; longer ones in pieces of this size.
+constexpr std::size_t piece_size = 1 << 20;
+// What a piece of a longer entry may refer back to in the piece before it.
+constexpr std::size_t history_size = 32 << 10;
+// How much of a longer entry is tried first to decide whether it compresses at all.
+constexpr std::size_t sample_size = 64 << 10;
+// Bounds on the pieces read but not yet written, so memory stays flat whatever the input.
+constexpr std::size_t max_pieces_in_flight = 16;
+constexpr std::size_t max_bytes_in_flight = 16 << 20;
 
 bool same_contents_state(const struct stat &a, const struct stat &b) {
-    return same_file(a, b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-// Writes one archive; removes its temporary file unless it was completed.
-class ArchiveWriter {
+// The archive's temporary file beside its final path; removed unless it was completed.
+class TemporaryArchive {
 public:
-    ArchiveWriter(const std::string &archive_path, Compression compression);
-    ~ArchiveWriter();
-
-    void add_file(const std::string &path, const std::string &name, bool follow_link);
-    void add_folder(const std::string &path, const std::string &name);
-    void finish();
+    explicit TemporaryArchive(const std::string &archive_path);
+    ~TemporaryArchive();
+    int fd() const { return file.get(); }
+    const struct stat &identity() const { return info; }
+    // Flushes the file to disk and gives it its final name, which must still be free.
+    void complete();
 
 private:
-    EntryPtr new_entry(const std::string &name, const struct stat &info, mode_t type);
-    void write_header(archive_entry *entry, const std::string &path);
-    void add_child(const std::string &path, const std::string &name);
-
     std::string final_path;
     std::string temp_path;
-    int temp_fd = -1;
-    struct stat temp_info {};
-    ArchivePtr archive;
-    std::vector<char> buffer;
-    bool finished = false;
+    UniqueFd file{-1};
+    struct stat info {};
+    bool completed = false;
 };
 
-ArchiveWriter::ArchiveWriter(const std::string &archive_path, Compression compression)
-    : final_path(archive_path), buffer(read_buffer_size) {
+TemporaryArchive::TemporaryArchive(const std::string &archive_path) : final_path(archive_path) {
     const std::string folder = parent_path(archive_path);
     make_folders(folder);
     struct stat existing;
@@ -74,55 +66,283 @@ ArchiveWriter::ArchiveWriter(const std::string &archive_path, Compression compre
         errno = EEXIST;
         fail_errno("cannot create archive", final_path);
     }
-
     temp_path = folder + "/." + base_name(archive_path) + ".XXXXXX";
-    temp_fd = ::mkostemp(temp_path.data(), O_CLOEXEC);
-    if (temp_fd < 0)
+    const int fd = ::mkostemp(temp_path.data(), O_CLOEXEC);
+    if (fd < 0)
         fail_errno("cannot create archive", final_path);
-    ::fstat(temp_fd, &temp_info);
-
-    archive.reset(archive_write_new());
-    if (!archive)
-        fail("cannot create archive " + final_path + ": out of memory");
-    archive_write_set_format_zip(archive.get());
-    archive_write_set_bytes_in_last_block(archive.get(), 1);
-    const char *options = compression == Compression::deflate
-                              ? "zip:hdrcharset=UTF-8,zip:compression=deflate"
-                              : "zip:hdrcharset=UTF-8,zip:compression=store";
-    if (archive_write_set_options(archive.get(), options) != ARCHIVE_OK ||
-        archive_write_open_fd(archive.get(), temp_fd) != ARCHIVE_OK)
-        fail("cannot write archive " + final_path + ": " + archive_error_string(archive.get()));
+    file.reset(fd);
+    ::fstat(fd, &info);
 }
 
-ArchiveWriter::~ArchiveWriter() {
-    archive.reset();
-    if (temp_fd >= 0)
-        ::close(temp_fd);
-    if (!finished)
+TemporaryArchive::~TemporaryArchive() {
+    if (!completed)
         ::unlink(temp_path.c_str());
 }
 
-EntryPtr ArchiveWriter::new_entry(const std::string &name, const struct stat &info, mode_t type) {
-    EntryPtr entry(archive_entry_new());
-    if (!entry)
-        fail("cannot write archive " + final_path + ": out of memory");
-    archive_entry_set_pathname_utf8(entry.get(), name.c_str());
-    archive_entry_set_filetype(entry.get(), type);
+void TemporaryArchive::complete() {
+    // The temporary file was private while it was written; the archive gets the usual mode.
+    if (::fchmod(file.get(), 0666 & ~process_umask()) != 0 || ::fsync(file.get()) != 0)
+        fail_errno("cannot write archive", final_path);
+    if (::close(file.release()) != 0)
+        fail_errno("cannot write archive", final_path);
+    if (!rename_no_replace(temp_path, final_path))
+        fail_errno("cannot create archive", final_path);
+    completed = true;
+    sync_folder(parent_path(final_path));
+}
+
+// One entry of the archive, shared by its pieces.
+struct Entry {
+    EntryHeader header;
+    Method method = Method::stored; // for an entry of several pieces, decided up front
+    std::size_t pieces = 1;
+    std::uint32_t crc = 0; // the writer's running CRC
+};
+
+// A run of an entry's data on its way from the reader through a compressor to the writer.
+struct Piece {
+    std::shared_ptr<Entry> entry;
+    bool first = true;
+    bool last = true;
+    std::vector<unsigned char> history; // the end of the previous piece
+    std::vector<unsigned char> input;
+    // Filled by a compressor.
+    Method method = Method::stored;
+    std::vector<unsigned char> output;
+    std::uint32_t crc = 0; // of the input
+    std::size_t size = 0;  // of the input
+    bool done = false;
+};
+
+// Compresses pieces on every core and writes them in the order they were added, so the same
+// input always gives the same archive. The first failure anywhere stops all of it.
+class Pipeline {
+public:
+    Pipeline(ZipWriter &writer, Compression compression);
+    ~Pipeline();
+    Pipeline(const Pipeline &) = delete;
+    Pipeline &operator=(const Pipeline &) = delete;
+
+    // Waits while too much is in flight; throws the pipeline's failure if there was one.
+    void add(std::unique_ptr<Piece> piece);
+    // Waits until every piece is written; throws the pipeline's failure if there was one.
+    void finish();
+
+private:
+    void compress_pieces();
+    void write_pieces();
+    void compress(Piece &piece, Deflater &deflater) const;
+    void write(Piece &piece);
+    void stop(const std::string &reason);
+    void join();
+
+    ZipWriter &writer;
+    const Compression compression;
+    std::mutex mutex;
+    std::condition_variable work_ready;           // compressors wait here
+    std::condition_variable piece_done;           // the writer waits here
+    std::condition_variable room;                 // the reader and finish() wait here
+    std::deque<std::unique_ptr<Piece>> in_flight; // oldest first
+    std::size_t next_to_compress = 0;             // index into in_flight
+    std::size_t bytes_in_flight = 0;
+    bool all_added = false;
+    bool all_written = false;
+    std::string failure;
+    std::vector<std::thread> threads;
+};
+
+Pipeline::Pipeline(ZipWriter &writer, Compression compression)
+    : writer(writer), compression(compression) {
+    const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+    try {
+        for (unsigned i = 0; i < workers; ++i)
+            threads.emplace_back([this] { compress_pieces(); });
+        threads.emplace_back([this] { write_pieces(); });
+    } catch (...) {
+        stop("cannot start the compression threads");
+        join();
+        throw;
+    }
+}
+
+Pipeline::~Pipeline() {
+    stop("stopped");
+    join();
+}
+
+void Pipeline::join() {
+    for (std::thread &thread : threads) {
+        if (thread.joinable())
+            thread.join();
+    }
+}
+
+void Pipeline::stop(const std::string &reason) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (failure.empty() && !all_written)
+        failure = reason;
+    work_ready.notify_all();
+    piece_done.notify_all();
+    room.notify_all();
+}
+
+void Pipeline::add(std::unique_ptr<Piece> piece) {
+    std::unique_lock<std::mutex> lock(mutex);
+    const std::size_t size = piece->input.size();
+    room.wait(lock, [&] {
+        return !failure.empty() || in_flight.empty() ||
+               (in_flight.size() < max_pieces_in_flight &&
+                bytes_in_flight + size <= max_bytes_in_flight);
+    });
+    if (!failure.empty())
+        throw Failure(failure);
+    bytes_in_flight += size;
+    in_flight.push_back(std::move(piece));
+    work_ready.notify_one();
+}
+
+void Pipeline::finish() {
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        all_added = true;
+        work_ready.notify_all();
+        piece_done.notify_all();
+        room.wait(lock, [&] { return !failure.empty() || all_written; });
+    }
+    join();
+    if (!failure.empty())
+        throw Failure(failure);
+}
+
+void Pipeline::compress_pieces() {
+    try {
+        Deflater deflater;
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            work_ready.wait(lock, [&] {
+                return !failure.empty() || next_to_compress < in_flight.size() ||
+                       (all_added && next_to_compress >= in_flight.size());
+            });
+            if (!failure.empty() || next_to_compress >= in_flight.size())
+                return;
+            Piece &piece = *in_flight[next_to_compress++];
+            lock.unlock();
+            compress(piece, deflater);
+            lock.lock();
+            piece.done = true;
+            piece_done.notify_one();
+        }
+    } catch (const std::exception &error) {
+        stop(error.what());
+    }
+}
+
+void Pipeline::compress(Piece &piece, Deflater &deflater) const {
+    piece.crc = crc32_of(piece.input.data(), piece.input.size());
+    piece.size = piece.input.size();
+    const Entry &entry = *piece.entry;
+    const bool deflate_wanted = compression == Compression::deflate && S_ISREG(entry.header.mode);
+    if (deflate_wanted && entry.pieces == 1) {
+        piece.method = deflater.compress_whole(piece.input.data(), piece.input.size(), piece.output)
+                           ? Method::deflated
+                           : Method::stored;
+    } else if (deflate_wanted && entry.method == Method::deflated) {
+        deflater.compress_piece(piece.history.data(), piece.history.size(), piece.input.data(),
+                                piece.input.size(), piece.last, piece.output);
+        piece.method = Method::deflated;
+    }
+    if (piece.method == Method::stored)
+        piece.output.swap(piece.input);
+    piece.input = {};
+    piece.history = {};
+}
+
+void Pipeline::write_pieces() {
+    try {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            piece_done.wait(lock, [&] {
+                return !failure.empty() || (!in_flight.empty() && in_flight.front()->done) ||
+                       (all_added && in_flight.empty());
+            });
+            if (!failure.empty())
+                return;
+            if (in_flight.empty()) {
+                all_written = true;
+                room.notify_all();
+                return;
+            }
+            std::unique_ptr<Piece> piece = std::move(in_flight.front());
+            in_flight.pop_front();
+            --next_to_compress;
+            lock.unlock();
+            write(*piece);
+            const std::size_t size = piece->size;
+            piece.reset();
+            lock.lock();
+            bytes_in_flight -= size;
+            room.notify_one();
+        }
+    } catch (const std::exception &error) {
+        stop(error.what());
+    }
+}
+
+void Pipeline::write(Piece &piece) {
+    Entry &entry = *piece.entry;
+    if (piece.first) {
+        writer.begin_entry(entry.header, entry.pieces == 1 ? piece.method : entry.method);
+        entry.crc = piece.crc;
+    } else {
+        entry.crc = crc32_joined(entry.crc, piece.crc, piece.size);
+    }
+    writer.write(piece.output.data(), piece.output.size());
+    if (piece.last)
+        writer.end_entry(entry.header.size, entry.crc);
+}
+
+// Walks the inputs in a fixed order and feeds their data to the pipeline.
+class Packer {
+public:
+    Packer(const std::string &archive_path, Compression compression);
+    void add_file(const std::string &path, const std::string &name, bool follow_link);
+    void add_folder(const std::string &path, const std::string &name);
+    void finish();
+
+private:
+    void add_child(const std::string &path, const std::string &name);
+    void add_without_data(const EntryHeader &header, std::vector<unsigned char> data);
+
+    std::string archive_path;
+    Compression compression;
+    TemporaryArchive temporary;
+    ZipWriter writer;
+    Pipeline pipeline;
+    Deflater sampler;
+};
+
+Packer::Packer(const std::string &archive_path, Compression compression)
+    : archive_path(archive_path), compression(compression), temporary(archive_path),
+      writer(temporary.fd(), archive_path), pipeline(writer, compression) {}
+
+EntryHeader header_for(const std::string &name, const struct stat &info, mode_t type) {
     // Permission bits only: setuid, setgid and sticky bits never travel in an archive.
-    archive_entry_set_perm(entry.get(), info.st_mode & 0777);
-    archive_entry_set_mtime(entry.get(), info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
-    return entry;
+    return {name, static_cast<mode_t>(type | (info.st_mode & 0777)),
+            static_cast<std::int64_t>(info.st_mtim.tv_sec), 0};
 }
 
-void ArchiveWriter::write_header(archive_entry *entry, const std::string &path) {
-    if (archive_write_header(archive.get(), entry) != ARCHIVE_OK)
-        fail("cannot write " + path + " to archive " + final_path + ": " +
-             archive_error_string(archive.get()));
+void Packer::add_without_data(const EntryHeader &header, std::vector<unsigned char> data) {
+    auto entry = std::make_shared<Entry>();
+    entry->header = header;
+    entry->header.size = data.size();
+    auto piece = std::make_unique<Piece>();
+    piece->entry = std::move(entry);
+    piece->input = std::move(data);
+    pipeline.add(std::move(piece));
 }
 
-void ArchiveWriter::add_file(const std::string &path, const std::string &name, bool follow_link) {
-    const int flags = O_RDONLY | O_CLOEXEC | (follow_link ? 0 : O_NOFOLLOW);
-    UniqueFd file(::open(path.c_str(), flags));
+void Packer::add_file(const std::string &path, const std::string &name, bool follow_link) {
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | (follow_link ? 0 : O_NOFOLLOW)));
     if (file.get() < 0)
         fail_errno("cannot read", path);
     struct stat before;
@@ -131,42 +351,64 @@ void ArchiveWriter::add_file(const std::string &path, const std::string &name, b
     if (!S_ISREG(before.st_mode))
         fail("cannot pack " + path + ": not a regular file or folder");
 
-    EntryPtr entry = new_entry(name, before, AE_IFREG);
-    archive_entry_set_size(entry.get(), before.st_size);
-    write_header(entry.get(), path);
+    auto entry = std::make_shared<Entry>();
+    entry->header = header_for(name, before, S_IFREG);
+    entry->header.size = static_cast<std::uint64_t>(before.st_size);
+    entry->pieces = std::max<std::uint64_t>(1, (entry->header.size + piece_size - 1) / piece_size);
 
-    off_t total = 0;
-    for (;;) {
-        const ssize_t got = ::read(file.get(), buffer.data(), buffer.size());
-        if (got < 0) {
-            if (errno == EINTR)
+    std::vector<unsigned char> history;
+    std::uint64_t read_so_far = 0;
+    for (std::size_t index = 0; index < entry->pieces; ++index) {
+        auto piece = std::make_unique<Piece>();
+        piece->entry = entry;
+        piece->first = index == 0;
+        piece->last = index + 1 == entry->pieces;
+        const std::size_t wanted = static_cast<std::size_t>(
+            std::min<std::uint64_t>(piece_size, entry->header.size - read_so_far));
+        // One byte more than the last piece needs shows a file that grew.
+        piece->input.resize(wanted + (piece->last ? 1 : 0));
+        std::size_t got = 0;
+        while (got < piece->input.size()) {
+            const ssize_t n =
+                ::read(file.get(), piece->input.data() + got, piece->input.size() - got);
+            if (n < 0 && errno == EINTR)
                 continue;
-            fail_errno("cannot read", path);
+            if (n < 0)
+                fail_errno("cannot read", path);
+            if (n == 0)
+                break;
+            got += static_cast<std::size_t>(n);
         }
-        if (got == 0)
-            break;
-        total += got;
-        if (total > before.st_size)
-            break;
-        if (archive_write_data(archive.get(), buffer.data(), static_cast<size_t>(got)) != got)
-            fail("cannot write " + path + " to archive " + final_path + ": " +
-                 archive_error_string(archive.get()));
+        if (got != wanted)
+            fail("cannot pack " + path + ": the file changed while it was read");
+        piece->input.resize(wanted);
+        read_so_far += wanted;
+
+        if (piece->first && entry->pieces > 1)
+            entry->method =
+                compression == Compression::deflate &&
+                        sampler.worth_deflating(piece->input.data(),
+                                                std::min(piece->input.size(), sample_size))
+                    ? Method::deflated
+                    : Method::stored;
+        if (entry->method == Method::deflated) {
+            piece->history = std::move(history);
+            const std::size_t kept = std::min(history_size, piece->input.size());
+            history.assign(piece->input.end() - static_cast<std::ptrdiff_t>(kept),
+                           piece->input.end());
+        }
+        pipeline.add(std::move(piece));
     }
     struct stat after;
-    if (total != before.st_size || ::fstat(file.get(), &after) != 0 ||
-        !same_contents_state(before, after))
+    if (::fstat(file.get(), &after) != 0 || !same_contents_state(before, after))
         fail("cannot pack " + path + ": the file changed while it was read");
-    if (archive_write_finish_entry(archive.get()) != ARCHIVE_OK)
-        fail("cannot write " + path + " to archive " + final_path + ": " +
-             archive_error_string(archive.get()));
 }
 
-void ArchiveWriter::add_folder(const std::string &path, const std::string &name) {
+void Packer::add_folder(const std::string &path, const std::string &name) {
     struct stat info;
     if (::stat(path.c_str(), &info) != 0)
         fail_errno("cannot read", path);
-    EntryPtr entry = new_entry(name + "/", info, AE_IFDIR);
-    write_header(entry.get(), path);
+    add_without_data(header_for(name + "/", info, S_IFDIR), {});
 
     DIR *dir = ::opendir(path.c_str());
     if (dir == nullptr)
@@ -191,45 +433,36 @@ void ArchiveWriter::add_folder(const std::string &path, const std::string &name)
         add_child(path + "/" + child, name + "/" + child);
 }
 
-void ArchiveWriter::add_child(const std::string &path, const std::string &name) {
+void Packer::add_child(const std::string &path, const std::string &name) {
     struct stat info;
     if (::lstat(path.c_str(), &info) != 0)
         fail_errno("cannot read", path);
-    if (same_file(info, temp_info))
+    const struct stat &archive = temporary.identity();
+    if (info.st_dev == archive.st_dev && info.st_ino == archive.st_ino)
         return; // the archive being written, inside a folder being packed
     if (S_ISREG(info.st_mode)) {
         add_file(path, name, false);
     } else if (S_ISDIR(info.st_mode)) {
         add_folder(path, name);
     } else if (S_ISLNK(info.st_mode)) {
-        std::string target(static_cast<size_t>(info.st_size) + 1, '\0');
-        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        std::vector<unsigned char> target(static_cast<std::size_t>(info.st_size) + 1);
+        const ssize_t length =
+            ::readlink(path.c_str(), reinterpret_cast<char *>(target.data()), target.size());
         if (length < 0)
             fail_errno("cannot read link", path);
-        if (static_cast<size_t>(length) >= target.size())
+        if (static_cast<std::size_t>(length) >= target.size())
             fail("cannot pack " + path + ": the link changed while it was read");
-        target.resize(static_cast<size_t>(length));
-        EntryPtr entry = new_entry(name, info, AE_IFLNK);
-        archive_entry_set_symlink_utf8(entry.get(), target.c_str());
-        write_header(entry.get(), path);
+        target.resize(static_cast<std::size_t>(length));
+        add_without_data(header_for(name, info, S_IFLNK), std::move(target));
     } else {
         fail("cannot pack " + path + ": not a regular file, folder or link");
     }
 }
 
-void ArchiveWriter::finish() {
-    if (archive_write_close(archive.get()) != ARCHIVE_OK)
-        fail("cannot write archive " + final_path + ": " + archive_error_string(archive.get()));
-    // The temporary file was private while it was written; the archive gets the usual mode.
-    if (::fchmod(temp_fd, 0666 & ~process_umask()) != 0 || ::fsync(temp_fd) != 0)
-        fail_errno("cannot write archive", final_path);
-    const int fd = std::exchange(temp_fd, -1);
-    if (::close(fd) != 0)
-        fail_errno("cannot write archive", final_path);
-    if (!rename_no_replace(temp_path, final_path))
-        fail_errno("cannot create archive", final_path);
-    finished = true;
-    sync_folder(parent_path(final_path));
+void Packer::finish() {
+    pipeline.finish();
+    writer.close();
+    temporary.complete();
 }
 
 // The name an item gets at the top of the archive: its own, numbered when already taken.
@@ -265,16 +498,16 @@ void pack(const std::vector<std::string> &files, const std::vector<std::string> 
         item.is_folder = S_ISDIR(info.st_mode);
     }
 
-    ArchiveWriter writer(archive_path, compression);
+    Packer packer(archive_path, compression);
     std::set<std::string> taken;
     for (const Item &item : items) {
         const std::string name = unique_top_name(base_name(item.path), taken);
         if (item.is_folder)
-            writer.add_folder(item.path, name);
+            packer.add_folder(item.path, name);
         else
-            writer.add_file(item.path, name, true);
+            packer.add_file(item.path, name, true);
     }
-    writer.finish();
+    packer.finish();
 }
 
 } // namespace zrv

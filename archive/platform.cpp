@@ -34,6 +34,12 @@ UniqueFd::~UniqueFd() {
         ::close(fd);
 }
 
+void UniqueFd::reset(int owned) {
+    if (fd >= 0)
+        ::close(fd);
+    fd = owned;
+}
+
 bool rename_no_replace(const std::string &from, const std::string &to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return true;

@@ -30,6 +30,7 @@ public:
     UniqueFd(const UniqueFd &) = delete;
     UniqueFd &operator=(const UniqueFd &) = delete;
     int get() const { return fd; }
+    void reset(int owned);
     int release() {
         const int owned = fd;
         fd = -1;
