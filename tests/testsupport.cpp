@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTest>
 
 #include <fcntl.h>
@@ -55,6 +56,13 @@ void forge_zip(const QString &path, const QByteArray &entries) {
             {QStringLiteral(TESTS_SOURCE_DIR "/zipforge.py"), path}, QString(), entries);
     if (result.exit_code != 0)
         qFatal("zipforge failed: %s", result.output.constData());
+}
+
+QByteArray random_bytes(int size, quint32 seed) {
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
 }
 
 void write_file(const QString &path, const QByteArray &contents) {

@@ -40,6 +40,9 @@ CommandResult python(const QStringList &arguments);
 // Writes a ZIP archive described by `entries` (JSON, see tests/zipforge.py).
 void forge_zip(const QString &path, const QByteArray &entries);
 
+// `size` bytes that do not compress, the same for the same seed.
+QByteArray random_bytes(int size, quint32 seed);
+
 void write_file(const QString &path, const QByteArray &contents);
 QByteArray read_file(const QString &path);
 void make_link(const QString &target, const QString &path);

@@ -2,7 +2,6 @@
 // failures that must leave nothing behind.
 #include "testsupport.h"
 
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,13 +17,6 @@ using namespace testsupport;
 namespace {
 
 constexpr qint64 a_past_time = 981173106; // 2001-02-03
-
-QByteArray random_bytes(int size, quint32 seed) {
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
 
 // A tree with what tends to break archivers: empty folders, Chinese names, commas and spaces,
 // empty and large files, links, unusual permissions and old times.

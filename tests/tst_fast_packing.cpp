@@ -26,13 +26,6 @@ QByteArray text_like(int size, quint32 seed) {
     return text;
 }
 
-QByteArray random_bytes(int size, quint32 seed) {
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
-
 // Each entry's compression method and sizes as Python's zipfile reads them.
 QByteArray methods(const QString &archive) {
     return python(
