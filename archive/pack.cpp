@@ -311,9 +311,9 @@ public:
 
 private:
     void add_child(const std::string &path, const std::string &name);
-    void add_without_data(const EntryHeader &header, std::vector<unsigned char> data);
+    // A folder (no data) or a link (its target as data).
+    void add_from_memory(const EntryHeader &header, std::vector<unsigned char> data);
 
-    std::string archive_path;
     Compression compression;
     TemporaryArchive temporary;
     ZipWriter writer;
@@ -322,8 +322,8 @@ private:
 };
 
 Packer::Packer(const std::string &archive_path, Compression compression)
-    : archive_path(archive_path), compression(compression), temporary(archive_path),
-      writer(temporary.fd(), archive_path), pipeline(writer, compression) {}
+    : compression(compression), temporary(archive_path), writer(temporary.fd(), archive_path),
+      pipeline(writer, compression) {}
 
 EntryHeader header_for(const std::string &name, const struct stat &info, mode_t type) {
     // Permission bits only: setuid, setgid and sticky bits never travel in an archive.
@@ -331,7 +331,7 @@ EntryHeader header_for(const std::string &name, const struct stat &info, mode_t 
             static_cast<std::int64_t>(info.st_mtim.tv_sec), 0};
 }
 
-void Packer::add_without_data(const EntryHeader &header, std::vector<unsigned char> data) {
+void Packer::add_from_memory(const EntryHeader &header, std::vector<unsigned char> data) {
     auto entry = std::make_shared<Entry>();
     entry->header = header;
     entry->header.size = data.size();
@@ -408,7 +408,7 @@ void Packer::add_folder(const std::string &path, const std::string &name) {
     struct stat info;
     if (::stat(path.c_str(), &info) != 0)
         fail_errno("cannot read", path);
-    add_without_data(header_for(name + "/", info, S_IFDIR), {});
+    add_from_memory(header_for(name + "/", info, S_IFDIR), {});
 
     DIR *dir = ::opendir(path.c_str());
     if (dir == nullptr)
@@ -453,7 +453,7 @@ void Packer::add_child(const std::string &path, const std::string &name) {
         if (static_cast<std::size_t>(length) >= target.size())
             fail("cannot pack " + path + ": the link changed while it was read");
         target.resize(static_cast<std::size_t>(length));
-        add_without_data(header_for(name, info, S_IFLNK), std::move(target));
+        add_from_memory(header_for(name, info, S_IFLNK), std::move(target));
     } else {
         fail("cannot pack " + path + ": not a regular file, folder or link");
     }
