@@ -17,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -73,6 +74,8 @@ private:
     std::uint64_t declared_total = 0;
     std::vector<DeferredLink> links;
     std::map<std::string, FolderAttributes> folders;
+    // Folders already made in the staging folder, so each is made once.
+    std::set<std::string> known_folders;
     std::vector<char> copy_buffer;
     bool committed = false;
 };
@@ -159,15 +162,18 @@ void Unpacker::make_staging_folder() {
 }
 
 void Unpacker::make_parent_folders(const std::vector<std::string> &components) {
-    std::string path = staging;
+    std::string relative;
     for (size_t i = 0; i + 1 < components.size(); ++i) {
-        path += "/" + components[i];
-        if (::mkdir(path.c_str(), 0777) == 0)
+        relative += (i == 0 ? "" : "/") + components[i];
+        if (known_folders.count(relative) != 0)
             continue;
+        const std::string path = staging + "/" + relative;
         struct stat info;
-        if (errno != EEXIST || ::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        if (::mkdir(path.c_str(), 0777) != 0 &&
+            (errno != EEXIST || ::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)))
             fail("cannot unpack " + archive_path + ": " + join_components(components) +
                  " needs a folder where the archive has a file or link");
+        known_folders.insert(relative);
     }
 }
 
@@ -375,7 +381,6 @@ void Unpacker::move_into_place() {
         const std::string candidate = n == 1 ? target : target + " (" + std::to_string(n) + ")";
         if (rename_no_replace(staging, candidate)) {
             committed = true;
-            sync_folder(parent_path(target));
             return;
         }
         if (errno != EEXIST && errno != ENOTEMPTY)
