@@ -19,6 +19,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -177,16 +178,30 @@ int main(int argc, char **argv) {
         return run_tool({"bsdtar", "--format", "zip", "-cf", bsdtar_zip, "corpus"}, base);
     });
 
-    const Measure unpack_ours = measure(
-        [&] { return ZWZipExtract(wide(ours_zip).c_str(), wide(base / "out-ours").c_str()) != 0; });
-    fs::create_directories(base / "out-unzip");
-    const Measure unpack_unzip = measure([&] {
-        return run_tool({"unzip", "-q", ours_zip, "-d", "out-unzip"}, base);
-    });
-    fs::create_directories(base / "out-bsdtar");
-    const Measure unpack_bsdtar = measure([&] {
-        return run_tool({"bsdtar", "-xf", ours_zip, "-C", "out-bsdtar"}, base);
-    });
+    // Unpacking is short and the disk is shared: each tool unpacks three times, in turns, and
+    // keeps its best run.
+    Measure unpack_ours, unpack_unzip, unpack_bsdtar;
+    for (int round = 0; round < 3; ++round) {
+        for (const char *folder : {"out-ours", "out-unzip", "out-bsdtar"}) {
+            fs::remove_all(base / folder);
+            fs::create_directories(base / folder);
+        }
+        fs::remove(base / "out-ours");
+        const Measure ours = measure([&] {
+            return ZWZipExtract(wide(ours_zip).c_str(), wide(base / "out-ours").c_str()) != 0;
+        });
+        const Measure unzip = measure([&] {
+            return run_tool({"unzip", "-q", ours_zip, "-d", "out-unzip"}, base);
+        });
+        const Measure bsdtar = measure([&] {
+            return run_tool({"bsdtar", "-xf", ours_zip, "-C", "out-bsdtar"}, base);
+        });
+        for (auto [best, run] : {std::pair{&unpack_ours, ours}, std::pair{&unpack_unzip, unzip},
+                                 std::pair{&unpack_bsdtar, bsdtar}}) {
+            if (round == 0 || run.seconds < best->seconds || !run.ok)
+                *best = run;
+        }
+    }
 
     print_row("pack", pack_ours, pack_zip, "zip -r -6");
     print_row("pack", pack_ours, pack_bsdtar, "bsdtar");
