@@ -291,7 +291,9 @@ void Pipeline::write_pieces() {
 void Pipeline::write(Piece &piece) {
     Entry &entry = *piece.entry;
     if (piece.first) {
-        writer.begin_entry(entry.header, entry.pieces == 1 ? piece.method : entry.method);
+        // A first piece carries its entry's method: decided by its compressor for an entry of
+        // one piece, up front for a longer one.
+        writer.begin_entry(entry.header, piece.method);
         entry.crc = piece.crc;
     } else {
         entry.crc = crc32_joined(entry.crc, piece.crc, piece.size);

@@ -76,7 +76,6 @@ private:
     std::map<std::string, FolderAttributes> folders;
     // Folders already made in the staging folder, so each is made once.
     std::set<std::string> known_folders;
-    std::vector<char> copy_buffer;
     bool committed = false;
 };
 
