@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
+#include <memory>
+#include <vector>
 
 namespace zrv {
 
@@ -19,48 +21,94 @@ constexpr uLong utf8_name_flag = 0x800;
 constexpr std::uint64_t zip64_threshold = 0xF0000000ULL;
 constexpr uLong msdos_folder_attribute = 0x10;
 
-// minizip reaches the archive only through these, on the descriptor the caller opened.
-voidpf ZCALLBACK open_descriptor(voidpf opaque, const void *, int) {
+} // namespace
+
+// minizip writes a header a field at a time and goes back to patch each entry's local header,
+// so its writes are gathered here and reach the file in large runs: one system call per
+// megabyte or so instead of a dozen per entry. A patch of bytes still gathered is made in
+// memory; any other goes to the file.
+struct ZipWriter::Output {
+    static constexpr std::size_t flush_size = 1 << 20;
+
+    int fd;
+    std::uint64_t position = 0; // where minizip's next write goes
+    std::uint64_t end = 0;      // the length of the file as minizip sees it
+    std::uint64_t gathered_at = 0;
+    std::vector<unsigned char> gathered;
+
+    bool flush() {
+        std::size_t done = 0;
+        while (done < gathered.size()) {
+            const ssize_t written = ::pwrite(fd, gathered.data() + done, gathered.size() - done,
+                                             static_cast<off_t>(gathered_at + done));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0) {
+                if (written == 0)
+                    errno = EIO;
+                return false;
+            }
+            done += static_cast<std::size_t>(written);
+        }
+        gathered_at += gathered.size();
+        gathered.clear();
+        return true;
+    }
+
+    bool write(const unsigned char *data, std::size_t size) {
+        if (position < gathered_at || position > gathered_at + gathered.size()) {
+            if (!flush())
+                return false;
+            gathered_at = position;
+        }
+        const std::size_t offset = static_cast<std::size_t>(position - gathered_at);
+        const std::size_t overwritten = std::min(size, gathered.size() - offset);
+        std::copy(data, data + overwritten, gathered.begin() + static_cast<std::ptrdiff_t>(offset));
+        gathered.insert(gathered.end(), data + overwritten, data + size);
+        position += size;
+        end = std::max(end, position);
+        return gathered.size() < flush_size || flush();
+    }
+};
+
+namespace {
+
+using Output = ZipWriter::Output;
+
+voidpf ZCALLBACK open_output(voidpf opaque, const void *, int) {
     return opaque;
 }
 
-uLong ZCALLBACK read_descriptor(voidpf, voidpf stream, void *buffer, uLong size) {
-    const ssize_t got = ::read(*static_cast<int *>(stream), buffer, size);
-    return got < 0 ? 0 : static_cast<uLong>(got);
-}
-
-uLong ZCALLBACK write_descriptor(voidpf, voidpf stream, const void *buffer, uLong size) {
-    const char *data = static_cast<const char *>(buffer);
-    uLong left = size;
-    while (left > 0) {
-        const ssize_t done = ::write(*static_cast<int *>(stream), data, left);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return size - left;
-        data += done;
-        left -= static_cast<uLong>(done);
-    }
-    return size;
-}
-
-ZPOS64_T ZCALLBACK tell_descriptor(voidpf, voidpf stream) {
-    const off_t position = ::lseek(*static_cast<int *>(stream), 0, SEEK_CUR);
-    return position < 0 ? static_cast<ZPOS64_T>(-1) : static_cast<ZPOS64_T>(position);
-}
-
-long ZCALLBACK seek_descriptor(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-    const int whence = origin == ZLIB_FILEFUNC_SEEK_SET   ? SEEK_SET
-                       : origin == ZLIB_FILEFUNC_SEEK_CUR ? SEEK_CUR
-                                                          : SEEK_END;
-    return ::lseek(*static_cast<int *>(stream), static_cast<off_t>(offset), whence) < 0 ? -1 : 0;
-}
-
-int ZCALLBACK close_descriptor(voidpf, voidpf) {
+// The archive is only ever written, never read back.
+uLong ZCALLBACK read_output(voidpf, voidpf, void *, uLong) {
+    errno = EBADF;
     return 0;
 }
 
-int ZCALLBACK descriptor_error(voidpf, voidpf) {
+uLong ZCALLBACK write_output(voidpf, voidpf stream, const void *buffer, uLong size) {
+    return static_cast<Output *>(stream)->write(static_cast<const unsigned char *>(buffer), size)
+               ? size
+               : 0;
+}
+
+ZPOS64_T ZCALLBACK tell_output(voidpf, voidpf stream) {
+    return static_cast<Output *>(stream)->position;
+}
+
+long ZCALLBACK seek_output(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+    Output &output = *static_cast<Output *>(stream);
+    const std::uint64_t base = origin == ZLIB_FILEFUNC_SEEK_SET   ? 0
+                               : origin == ZLIB_FILEFUNC_SEEK_CUR ? output.position
+                                                                  : output.end;
+    output.position = base + offset;
+    return 0;
+}
+
+int ZCALLBACK close_output(voidpf, voidpf stream) {
+    return static_cast<Output *>(stream)->flush() ? 0 : -1;
+}
+
+int ZCALLBACK output_error(voidpf, voidpf) {
     return 0;
 }
 
@@ -80,16 +128,18 @@ void put_timestamp(unsigned char (&field)[9], std::int64_t mtime) {
 
 } // namespace
 
-ZipWriter::ZipWriter(int fd, const std::string &path) : fd(fd), path(path) {
+ZipWriter::ZipWriter(int fd, const std::string &path)
+    : output(std::make_unique<Output>()), path(path) {
+    output->fd = fd;
     zlib_filefunc64_def io{};
-    io.zopen64_file = open_descriptor;
-    io.zread_file = read_descriptor;
-    io.zwrite_file = write_descriptor;
-    io.ztell64_file = tell_descriptor;
-    io.zseek64_file = seek_descriptor;
-    io.zclose_file = close_descriptor;
-    io.zerror_file = descriptor_error;
-    io.opaque = &this->fd;
+    io.zopen64_file = open_output;
+    io.zread_file = read_output;
+    io.zwrite_file = write_output;
+    io.ztell64_file = tell_output;
+    io.zseek64_file = seek_output;
+    io.zclose_file = close_output;
+    io.zerror_file = output_error;
+    io.opaque = output.get();
     zip = zipOpen2_64(path.c_str(), APPEND_STATUS_CREATE, nullptr, &io);
     if (zip == nullptr)
         fail_write("cannot write archive");

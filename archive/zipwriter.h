@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace zrv {
@@ -33,10 +34,13 @@ public:
     // Writes the central directory. The file is complete when this returns.
     void close();
 
+    // The archive file as minizip's I/O callbacks see it; public only so they can name it.
+    struct Output;
+
 private:
     [[noreturn]] void fail_write(const char *what) const;
 
-    int fd;
+    std::unique_ptr<Output> output;
     std::string path;
     void *zip = nullptr;
 };

@@ -476,15 +476,19 @@ void TestArchive::unreadable_file_fails() {
 
 void TestArchive::writes_that_fail_partway_leave_nothing_data() {
     QTest::addColumn<bool>("packing");
-    QTest::newRow("packing") << true;
-    QTest::newRow("unpacking") << false;
+    QTest::addColumn<int>("file_size");
+    QTest::newRow("packing") << true << 2 * 1024 * 1024;
+    // Small enough that nothing reaches the disk before the archive is closed.
+    QTest::newRow("packing, failing at the close") << true << 512 * 1024;
+    QTest::newRow("unpacking") << false << 2 * 1024 * 1024;
 }
 
 void TestArchive::writes_that_fail_partway_leave_nothing() {
     QFETCH(bool, packing);
+    QFETCH(int, file_size);
     QTemporaryDir dir;
     const QString big = dir.filePath(QStringLiteral("in/big.bin"));
-    write_file(big, random_bytes(2 * 1024 * 1024, 3));
+    write_file(big, random_bytes(file_size, 3));
     const QString archive = dir.filePath(QStringLiteral("out/a.zrvdata"));
     if (!packing)
         QVERIFY(pack({big}, {}, archive));
