@@ -13,11 +13,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -27,6 +32,8 @@ namespace {
 
 constexpr int max_link_hops = 40;
 constexpr int max_numbered_names = 10000;
+// Bounds the data inflated but not yet written, so memory stays flat whatever the archive.
+constexpr std::size_t max_bytes_in_flight = 8 << 20;
 
 struct ReaderDeleter {
     void operator()(struct archive *a) const { archive_read_free(a); }
@@ -38,10 +45,85 @@ struct DeferredLink {
     std::string target;
 };
 
-struct FolderAttributes {
+// What is set on a file or folder once its contents are in place.
+struct Attributes {
     mode_t perm;
     struct timespec mtime;
 };
+
+// One step of the unpacking, from the thread that reads and inflates the archive to the one
+// that writes the files, in archive order. A file comes as one or more records of its data.
+struct Record {
+    enum class Kind { file, folder, link } kind = Kind::file;
+    std::vector<std::string> components;
+    bool opens_file = true;  // the file's first record: the file is to be made
+    bool closes_file = true; // its last: the file is complete
+    std::vector<char> data;
+    Attributes attributes{};
+    std::string link_target;
+};
+
+// Hands records from the reading thread to the writing one, holding a bounded amount. The
+// reader ends it with its failure, if any; the writer cancels it when it fails itself.
+class RecordQueue {
+public:
+    // Waits for room; false once the writer has cancelled.
+    bool push(Record record);
+    void finish(const std::string &reader_failure);
+    // Waits for the next record; false after the last. Throws the reader's failure.
+    bool pop(Record &record);
+    void cancel();
+
+private:
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Record> records;
+    std::size_t bytes = 0;
+    bool finished = false;
+    bool cancelled = false;
+    std::string failure;
+};
+
+bool RecordQueue::push(Record record) {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] {
+        return cancelled || records.empty() || bytes + record.data.size() <= max_bytes_in_flight;
+    });
+    if (cancelled)
+        return false;
+    bytes += record.data.size();
+    records.push_back(std::move(record));
+    changed.notify_all();
+    return true;
+}
+
+void RecordQueue::finish(const std::string &reader_failure) {
+    std::lock_guard<std::mutex> lock(mutex);
+    finished = true;
+    failure = reader_failure;
+    changed.notify_all();
+}
+
+bool RecordQueue::pop(Record &record) {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return finished || !records.empty(); });
+    if (records.empty()) {
+        if (!failure.empty())
+            throw Failure(failure);
+        return false;
+    }
+    record = std::move(records.front());
+    records.pop_front();
+    bytes -= record.data.size();
+    changed.notify_all();
+    return true;
+}
+
+void RecordQueue::cancel() {
+    std::lock_guard<std::mutex> lock(mutex);
+    cancelled = true;
+    changed.notify_all();
+}
 
 class Unpacker {
 public:
@@ -58,8 +140,13 @@ private:
     bool survey_names_are_utf8();
     void make_staging_folder();
     void extract_entries(bool gbk_names);
-    void extract_file(struct archive *reader, archive_entry *entry,
-                      std::vector<std::string> components);
+    // On the reading thread: checks each entry and inflates its data.
+    void read_entries(bool gbk_names, RecordQueue &queue);
+    void read_file_data(struct archive *reader, archive_entry *entry, Record record,
+                        RecordQueue &queue);
+    // On the calling thread: makes what a record describes in the staging folder.
+    void write_record(Record &record);
+    void open_file(std::vector<std::string> components);
     void make_parent_folders(const std::vector<std::string> &components);
     void make_links();
     bool stays_inside(std::vector<std::string> &location, const std::string &link_target,
@@ -73,9 +160,12 @@ private:
     std::string staging;
     std::uint64_t declared_total = 0;
     std::vector<DeferredLink> links;
-    std::map<std::string, FolderAttributes> folders;
+    std::map<std::string, Attributes> folders;
     // Folders already made in the staging folder, so each is made once.
     std::set<std::string> known_folders;
+    // The file being written and its name in the staging folder.
+    UniqueFd file{-1};
+    std::string file_name;
     bool committed = false;
 };
 
@@ -176,26 +266,81 @@ void Unpacker::make_parent_folders(const std::vector<std::string> &components) {
     }
 }
 
-void Unpacker::extract_file(struct archive *reader, archive_entry *entry,
-                            std::vector<std::string> components) {
+void Unpacker::open_file(std::vector<std::string> components) {
     make_parent_folders(components);
     // A name the archive holds twice, or one equal on this file system, keeps both files.
     const std::string leaf = components.back();
-    int fd = -1;
-    for (int n = 2; fd < 0; ++n) {
+    for (int n = 2;; ++n) {
         const std::string path = staging + "/" + join_components(components);
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0)
+        file.reset(
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (file.get() >= 0)
             break;
         if (errno != EEXIST || n > max_numbered_names)
             fail_errno("cannot unpack to", path);
         components.back() = numbered_name(leaf, n);
     }
-    UniqueFd file(fd);
-    const std::string name = join_components(components);
+    file_name = staging + "/" + join_components(components);
+}
 
+void Unpacker::write_record(Record &record) {
+    switch (record.kind) {
+    case Record::Kind::file: {
+        if (record.opens_file)
+            open_file(record.components);
+        const char *data = record.data.data();
+        std::size_t left = record.data.size();
+        while (left > 0) {
+            const ssize_t done = ::write(file.get(), data, left);
+            if (done < 0) {
+                if (errno == EINTR)
+                    continue;
+                fail_errno("cannot write", file_name);
+            }
+            data += done;
+            left -= static_cast<std::size_t>(done);
+        }
+        if (!record.closes_file)
+            break;
+        const struct timespec times[2] = {record.attributes.mtime, record.attributes.mtime};
+        // Permission bits only: setuid, setgid and sticky bits are never set.
+        if (::fchmod(file.get(), record.attributes.perm) != 0 || ::futimens(file.get(), times) != 0)
+            fail_errno("cannot unpack to", file_name);
+        if (::close(file.release()) != 0)
+            fail_errno("cannot write", file_name);
+        break;
+    }
+    case Record::Kind::folder: {
+        std::vector<std::string> with_leaf = record.components;
+        with_leaf.push_back(".");
+        make_parent_folders(with_leaf);
+        folders[join_components(record.components)] = record.attributes;
+        break;
+    }
+    case Record::Kind::link:
+        links.push_back({std::move(record.components), std::move(record.link_target)});
+        break;
+    }
+}
+
+void push_or_stop(RecordQueue &queue, Record record) {
+    if (!queue.push(std::move(record)))
+        throw Failure("stopped");
+}
+
+// Inflates one file's data into records of up to a megabyte. The data must come in order and
+// add up to exactly the declared size.
+void Unpacker::read_file_data(struct archive *reader, archive_entry *entry, Record record,
+                              RecordQueue &queue) {
+    constexpr std::size_t record_size = 1 << 20;
+    const std::string name = join_components(record.components);
     const auto declared = static_cast<std::uint64_t>(archive_entry_size(entry));
-    std::uint64_t written = 0;
+    const auto reserve = [&](Record &next, std::uint64_t read) {
+        next.data.reserve(
+            static_cast<std::size_t>(std::min<std::uint64_t>(declared - read, record_size)));
+    };
+    std::uint64_t read = 0;
+    reserve(record, read);
     for (;;) {
         const void *block = nullptr;
         size_t size = 0;
@@ -205,37 +350,28 @@ void Unpacker::extract_file(struct archive *reader, archive_entry *entry,
             break;
         if (status != ARCHIVE_OK)
             fail_archive(reader, "damaged entry " + name);
-        if (offset < 0 || static_cast<std::uint64_t>(offset) != written)
+        if (offset < 0 || static_cast<std::uint64_t>(offset) != read)
             fail("cannot unpack " + archive_path + ": damaged entry " + name);
         // Inflating does not stop at the declared size: a bomb is stopped here.
-        if (size > declared - written)
+        if (size > declared - read)
             fail("cannot unpack " + archive_path + ": " + name + " holds more than it declares");
-        const char *data = static_cast<const char *>(block);
-        size_t left = size;
-        while (left > 0) {
-            const ssize_t done = ::write(file.get(), data, left);
-            if (done < 0) {
-                if (errno == EINTR)
-                    continue;
-                fail_errno("cannot write", staging + "/" + name);
-            }
-            data += done;
-            left -= static_cast<size_t>(done);
+        if (record.data.size() + size > record_size && !record.data.empty()) {
+            Record rest;
+            rest.components = record.components;
+            rest.attributes = record.attributes;
+            rest.opens_file = false;
+            reserve(rest, read);
+            record.closes_file = false;
+            push_or_stop(queue, std::move(record));
+            record = std::move(rest);
         }
-        written += size;
+        const char *data = static_cast<const char *>(block);
+        record.data.insert(record.data.end(), data, data + size);
+        read += size;
     }
-    if (written != declared)
+    if (read != declared)
         fail("cannot unpack " + archive_path + ": " + name + " is shorter than it declares");
-
-    const struct timespec times[2] = {
-        {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)},
-        {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)}};
-    // Permission bits only: setuid, setgid and sticky bits are never set.
-    if (::fchmod(file.get(), archive_entry_perm(entry) & 0777) != 0 ||
-        ::futimens(file.get(), times) != 0)
-        fail_errno("cannot unpack to", staging + "/" + name);
-    if (::close(file.release()) != 0)
-        fail_errno("cannot write", staging + "/" + name);
+    push_or_stop(queue, std::move(record));
 }
 
 void Unpacker::for_each_entry(bool gbk_names,
@@ -252,42 +388,74 @@ void Unpacker::for_each_entry(bool gbk_names,
     }
 }
 
+// Inflating runs on a thread of its own while this one writes the files, so the two overlap.
 void Unpacker::extract_entries(bool gbk_names) {
+    RecordQueue queue;
+    std::thread reading;
+    try {
+        reading = std::thread([&] {
+            try {
+                // Names are converted in the thread's locale, as on the calling thread.
+                const Utf8ThreadLocale utf8;
+                read_entries(gbk_names, queue);
+                queue.finish("");
+            } catch (const std::exception &error) {
+                queue.finish(error.what());
+            } catch (...) {
+                queue.finish("cannot unpack " + archive_path + ": unexpected failure");
+            }
+        });
+    } catch (const std::system_error &) {
+        fail("cannot unpack " + archive_path + ": cannot start a thread");
+    }
+    struct StopReading {
+        RecordQueue &queue;
+        std::thread &thread;
+        ~StopReading() {
+            queue.cancel();
+            thread.join();
+        }
+    } stop_reading{queue, reading};
+    Record record;
+    while (queue.pop(record))
+        write_record(record);
+}
+
+void Unpacker::read_entries(bool gbk_names, RecordQueue &queue) {
     for_each_entry(gbk_names, [&](struct archive *reader, archive_entry *entry) {
         // The name libarchive will use, which may come from an extra field rather than the
         // central directory, is the one that is checked.
         const char *raw_name = archive_entry_pathname(entry);
         const std::string name = raw_name ? raw_name : "";
-        const std::vector<std::string> components = safe_components(name);
-        if (components.empty() || !is_valid_utf8(name))
+        Record record;
+        record.components = safe_components(name);
+        if (record.components.empty() || !is_valid_utf8(name))
             fail("cannot unpack " + archive_path + ": unsafe entry name \"" + name + "\"");
         if (archive_entry_hardlink(entry) != nullptr)
             fail("cannot unpack " + archive_path + ": " + name + " is a hard link");
+        record.attributes = {static_cast<mode_t>(archive_entry_perm(entry) & 0777),
+                             {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)}};
 
         switch (archive_entry_filetype(entry)) {
         case AE_IFREG:
-            extract_file(reader, entry, components);
+            read_file_data(reader, entry, std::move(record), queue);
+            return;
+        case AE_IFDIR:
+            record.kind = Record::Kind::folder;
             break;
-        case AE_IFDIR: {
-            std::vector<std::string> with_leaf = components;
-            with_leaf.push_back(".");
-            make_parent_folders(with_leaf);
-            folders[join_components(components)] = {
-                static_cast<mode_t>(archive_entry_perm(entry) & 0777),
-                {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)}};
-            break;
-        }
         case AE_IFLNK: {
             const char *link_target = archive_entry_symlink(entry);
             if (link_target == nullptr || *link_target == '\0')
                 fail("cannot unpack " + archive_path + ": " + name + " is an empty link");
-            links.push_back({components, link_target});
+            record.kind = Record::Kind::link;
+            record.link_target = link_target;
             break;
         }
         default:
             fail("cannot unpack " + archive_path + ": " + name +
                  " is a device, pipe or other special file");
         }
+        push_or_stop(queue, std::move(record));
     });
 }
 
@@ -358,7 +526,7 @@ void Unpacker::make_links() {
 // Folder times and permissions are set last and deepest first, so that writing their contents
 // neither changes the times nor runs into a read-only folder.
 void Unpacker::apply_folder_attributes() {
-    std::vector<std::pair<std::string, FolderAttributes>> ordered(folders.begin(), folders.end());
+    std::vector<std::pair<std::string, Attributes>> ordered(folders.begin(), folders.end());
     std::sort(ordered.begin(), ordered.end(), [](const auto &a, const auto &b) {
         return std::count(a.first.begin(), a.first.end(), '/') >
                std::count(b.first.begin(), b.first.end(), '/');
