@@ -32,8 +32,10 @@ namespace {
 
 constexpr int max_link_hops = 40;
 constexpr int max_numbered_names = 10000;
-// Bounds the data inflated but not yet written, so memory stays flat whatever the archive.
+// Bounds what is inflated but not yet written, so memory stays flat whatever the archive,
+// also one of countless empty files.
 constexpr std::size_t max_bytes_in_flight = 8 << 20;
+constexpr std::size_t max_records_in_flight = 1024;
 
 struct ReaderDeleter {
     void operator()(struct archive *a) const { archive_read_free(a); }
@@ -87,7 +89,9 @@ private:
 bool RecordQueue::push(Record record) {
     std::unique_lock<std::mutex> lock(mutex);
     changed.wait(lock, [&] {
-        return cancelled || records.empty() || bytes + record.data.size() <= max_bytes_in_flight;
+        return cancelled || records.empty() ||
+               (records.size() < max_records_in_flight &&
+                bytes + record.data.size() <= max_bytes_in_flight);
     });
     if (cancelled)
         return false;
