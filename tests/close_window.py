@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Waits for a visible top-level window of the given WM class on the X display and asks it to
-close, as a window manager's close button does (WM_DELETE_WINDOW). Prints its size first."""
+close, as a window manager's close button does (WM_DELETE_WINDOW), until it is gone. Prints
+its size first."""
 import sys
 import time
 
@@ -12,15 +13,21 @@ def find(window, wanted):
     for child in window.query_tree().children:
         try:
             names = child.get_wm_class() or ()
-            viewable = child.get_attributes().map_state == X.IsViewable
         except Exception:
             continue
-        if viewable and wanted in names:
+        if wanted in names and viewable(child):
             return child
         found = find(child, wanted)
         if found is not None:
             return found
     return None
+
+
+def viewable(window):
+    try:
+        return window.get_attributes().map_state == X.IsViewable
+    except Exception:
+        return False
 
 
 def main():
@@ -40,8 +47,19 @@ def main():
     delete = screen.intern_atom("WM_DELETE_WINDOW")
     message = event.ClientMessage(window=window, client_type=protocols,
                                   data=(32, [delete, X.CurrentTime, 0, 0, 0]))
-    window.send_event(message)
-    screen.flush()
+    # Stays connected until the window is gone: a message sent just before this client
+    # disconnects can be lost on a busy server, so it is sent again after a while, as a
+    # person would click the close button again.
+    next_send = 0
+    while time.monotonic() < deadline:
+        if time.monotonic() >= next_send:
+            window.send_event(message)
+            screen.flush()
+            next_send = time.monotonic() + 2
+        time.sleep(0.05)
+        if not viewable(window):
+            return
+    sys.exit("the window did not close")
 
 
 if __name__ == "__main__":
