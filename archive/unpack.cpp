@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -71,7 +72,8 @@ class RecordQueue {
 public:
     // Waits for room; false once the writer has cancelled.
     bool push(Record record);
-    void finish(const std::string &reader_failure);
+    // The reader is done: `reader_failure` is null when it read everything.
+    void finish(std::exception_ptr reader_failure);
     // Waits for the next record; false after the last. Throws the reader's failure.
     bool pop(Record &record);
     void cancel();
@@ -83,7 +85,7 @@ private:
     std::size_t bytes = 0;
     bool finished = false;
     bool cancelled = false;
-    std::string failure;
+    std::exception_ptr failure;
 };
 
 bool RecordQueue::push(Record record) {
@@ -101,10 +103,10 @@ bool RecordQueue::push(Record record) {
     return true;
 }
 
-void RecordQueue::finish(const std::string &reader_failure) {
+void RecordQueue::finish(std::exception_ptr reader_failure) {
     std::lock_guard<std::mutex> lock(mutex);
     finished = true;
-    failure = reader_failure;
+    failure = std::move(reader_failure);
     changed.notify_all();
 }
 
@@ -112,8 +114,8 @@ bool RecordQueue::pop(Record &record) {
     std::unique_lock<std::mutex> lock(mutex);
     changed.wait(lock, [&] { return finished || !records.empty(); });
     if (records.empty()) {
-        if (!failure.empty())
-            throw Failure(failure);
+        if (failure)
+            std::rethrow_exception(failure);
         return false;
     }
     record = std::move(records.front());
@@ -402,11 +404,9 @@ void Unpacker::extract_entries(bool gbk_names) {
                 // Names are converted in the thread's locale, as on the calling thread.
                 const Utf8ThreadLocale utf8;
                 read_entries(gbk_names, queue);
-                queue.finish("");
-            } catch (const std::exception &error) {
-                queue.finish(error.what());
+                queue.finish(nullptr);
             } catch (...) {
-                queue.finish("cannot unpack " + archive_path + ": unexpected failure");
+                queue.finish(std::current_exception());
             }
         });
     } catch (const std::system_error &) {
