@@ -1,7 +1,11 @@
 #include "archive/names.h"
 
+#include <iconv.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <map>
 
 namespace zrv {
@@ -56,41 +60,108 @@ std::string utf8_from_wide(const wchar_t *text) {
     return out;
 }
 
+// The length of the UTF-8 sequence at `i` and its code point in `code`; 0 when the bytes there
+// are not UTF-8.
+std::size_t utf8_sequence(const std::string &text, std::size_t i, char32_t &code) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead < 0xE0) {
+        length = 2;
+        code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead < 0xF0) {
+        length = 3;
+        code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead < 0xF5) {
+        length = 4;
+        code = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size())
+        return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (next & 0x3F);
+    }
+    const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000))
+        return 0;
+    return length;
+}
+
+bool is_control(char32_t code) {
+    return code < 0x20 || (code >= 0x7F && code < 0xA0);
+}
+
 bool is_valid_utf8(const std::string &text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = 0;
-        char32_t code = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead < 0xE0) {
-            length = 2;
-            code = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead < 0xF0) {
-            length = 3;
-            code = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead < 0xF5) {
-            length = 4;
-            code = lead & 0x07;
-        } else {
+    char32_t code = 0;
+    for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
+        length = utf8_sequence(text, i, code);
+        if (length == 0)
             return false;
-        }
-        if (i + length > text.size())
-            return false;
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000))
-            return false;
-        i += length;
     }
     return true;
+}
+
+std::optional<std::string> utf8_from_gbk(const std::string &text) {
+    const iconv_t converter = ::iconv_open("UTF-8", "GBK");
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    std::string out(text.size() * 2 + 4, '\0');
+    char *in = const_cast<char *>(text.data());
+    std::size_t in_left = text.size();
+    char *to = out.data();
+    std::size_t out_left = out.size();
+    const std::size_t status = ::iconv(converter, &in, &in_left, &to, &out_left);
+    ::iconv_close(converter);
+    if (status == static_cast<std::size_t>(-1) || in_left != 0)
+        return std::nullopt;
+    out.resize(out.size() - out_left);
+    return out;
+}
+
+bool has_control_characters(const std::string &text) {
+    const bool utf8 = is_valid_utf8(text);
+    char32_t code = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8 ? utf8_sequence(text, i, code) : 1;
+        if (!utf8)
+            code = static_cast<unsigned char>(text[i]);
+        // Outside UTF-8 a byte from 0x80 up is part of a legacy character, not C1.
+        if (is_control(code) && (utf8 || code < 0x80))
+            return true;
+        i += length;
+    }
+    return false;
+}
+
+std::string escaped(const std::string &text) {
+    std::string out;
+    char32_t code = 0;
+    char buffer[12];
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8_sequence(text, i, code);
+        if (length == 0) {
+            std::snprintf(buffer, sizeof buffer, "\\x%02X", static_cast<unsigned char>(text[i]));
+            out += buffer;
+            ++i;
+            continue;
+        }
+        if (is_control(code)) {
+            std::snprintf(buffer, sizeof buffer, code < 0x80 ? "\\x%02X" : "\\u%04X",
+                          static_cast<unsigned>(code));
+            out += buffer;
+        } else {
+            out.append(text, i, length);
+        }
+        i += length;
+    }
+    return out;
 }
 
 std::vector<std::string> split_path_list(const std::string &list) {
@@ -140,9 +211,19 @@ std::vector<std::string> split_path_list(const std::string &list) {
 std::string numbered_name(const std::string &name, int n) {
     const std::string suffix = " (" + std::to_string(n) + ")";
     const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0)
-        return name + suffix;
-    return name.substr(0, dot) + suffix + name.substr(dot);
+    const bool has_extension = dot != std::string::npos && dot != 0;
+    std::string stem = has_extension ? name.substr(0, dot) : name;
+    const std::string extension = has_extension ? name.substr(dot) : std::string();
+    const std::size_t room =
+        max_name_bytes - std::min(max_name_bytes, suffix.size() + extension.size());
+    if (stem.size() > room) {
+        stem.resize(room);
+        // Never cut a character in half.
+        while (!stem.empty() && !is_valid_utf8(stem) &&
+               (static_cast<unsigned char>(stem.back()) & 0x80) != 0)
+            stem.pop_back();
+    }
+    return stem + suffix + extension;
 }
 
 std::string base_name(const std::string &path) {
@@ -164,31 +245,40 @@ std::string parent_path(const std::string &path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::vector<std::string> safe_components(const std::string &name) {
-    if (name.empty() || name[0] == '/')
-        return {};
-    if (name.size() >= 2 && name[1] == ':')
-        return {};
-    std::vector<std::string> components;
-    std::string current;
-    for (char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || c == '\\')
-            return {};
-        if (c != '/') {
-            current += c;
-            continue;
-        }
-        if (current == "..")
-            return {};
-        if (!current.empty() && current != ".")
-            components.push_back(current);
-        current.clear();
+std::optional<std::vector<std::string>> entry_components(const std::string &name,
+                                                         bool from_windows) {
+    if (name.empty() || has_control_characters(name))
+        return std::nullopt;
+    // The check sees backslashes as separators, as Windows would.
+    std::string checked = name;
+    std::replace(checked.begin(), checked.end(), '\\', '/');
+    if (checked[0] == '/')
+        return std::nullopt;
+    if (from_windows && checked.size() >= 2 && checked[1] == ':' &&
+        std::isalpha(static_cast<unsigned char>(checked[0])))
+        return std::nullopt;
+    std::size_t start = 0;
+    while (start <= checked.size()) {
+        std::size_t end = checked.find('/', start);
+        if (end == std::string::npos)
+            end = checked.size();
+        if (checked.compare(start, end - start, "..") == 0)
+            return std::nullopt;
+        start = end + 1;
     }
-    if (current == "..")
-        return {};
-    if (!current.empty() && current != ".")
-        components.push_back(current);
+
+    const std::string &made = from_windows ? checked : name;
+    std::vector<std::string> components;
+    start = 0;
+    while (start <= made.size()) {
+        std::size_t end = made.find('/', start);
+        if (end == std::string::npos)
+            end = made.size();
+        std::string component = made.substr(start, end - start);
+        if (!component.empty() && component != ".")
+            components.push_back(std::move(component));
+        start = end + 1;
+    }
     return components;
 }
 

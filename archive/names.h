@@ -1,6 +1,7 @@
 // Text handling for archive entry names and the path lists the component is given.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,12 +12,27 @@ std::string utf8_from_wide(const wchar_t *text);
 
 bool is_valid_utf8(const std::string &text);
 
+// GBK (code page 936, as a Chinese Windows writes names) to UTF-8; nothing when `text` is not
+// valid GBK.
+std::optional<std::string> utf8_from_gbk(const std::string &text);
+
+// Control characters: C0, DEL, and C1 (U+0080-U+009F) where the text is UTF-8.
+bool has_control_characters(const std::string &text);
+
+// `text` fit for one line of a message: control characters and bytes that are not UTF-8
+// become escapes such as \x1B or \u0085.
+std::string escaped(const std::string &text);
+
 // Splits a comma-joined list of absolute paths. A comma inside a name is kept in that name:
 // the list is cut only where every piece then names an existing file or folder, and where no
 // such cut exists, at every comma that starts another absolute path.
 std::vector<std::string> split_path_list(const std::string &list);
 
-// "name.ext" numbered n: "name (n).ext"; a name without extension gets " (n)" at its end.
+// The longest name a file system takes, in bytes.
+constexpr std::size_t max_name_bytes = 255;
+
+// "name.ext" numbered n: "name (n).ext"; a name without extension gets " (n)" at its end. The
+// stem is shortened, at a character boundary, so the result fits `max_name_bytes`.
 std::string numbered_name(const std::string &name, int n);
 
 // The last component of a path, ignoring trailing slashes.
@@ -24,9 +40,13 @@ std::string base_name(const std::string &path);
 // Everything before the last component; "." for a bare name.
 std::string parent_path(const std::string &path);
 
-// The components of an entry name as the archive holds it, or an empty list when the name is
-// unsafe to create: absolute, drive-letter or backslash forms, "..", control characters.
-std::vector<std::string> safe_components(const std::string &name);
+// The components of an entry name as they are made on disk; an empty list for the archive's
+// root ("./"); nothing when the name is unsafe: absolute, "..", control characters. A backslash
+// separates components only in names from Windows, where a drive letter also makes a name
+// absolute; but a backslash counts as a separator for the check whatever the host, so no name
+// leaves the folder on either system.
+std::optional<std::vector<std::string>> entry_components(const std::string &name,
+                                                         bool from_windows);
 
 std::string join_components(const std::vector<std::string> &components);
 

@@ -16,19 +16,6 @@
 
 namespace zrv {
 
-Utf8ThreadLocale::Utf8ThreadLocale() {
-    utf8 = newlocale(LC_ALL_MASK, "C.UTF-8", nullptr);
-    if (utf8 != nullptr)
-        previous = uselocale(utf8);
-}
-
-Utf8ThreadLocale::~Utf8ThreadLocale() {
-    if (utf8 == nullptr)
-        return;
-    uselocale(previous);
-    freelocale(utf8);
-}
-
 UniqueFd::~UniqueFd() {
     if (fd >= 0)
         ::close(fd);

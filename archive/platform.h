@@ -1,26 +1,11 @@
 // File-system operations the component needs beyond the plain POSIX calls.
 #pragma once
 
-#include <locale.h>
 #include <sys/types.h>
 
 #include <string>
 
 namespace zrv {
-
-// Makes the calling thread convert text as UTF-8 while it lives, whatever the process locale,
-// so libarchive reads and writes UTF-8 names unchanged.
-class Utf8ThreadLocale {
-public:
-    Utf8ThreadLocale();
-    ~Utf8ThreadLocale();
-    Utf8ThreadLocale(const Utf8ThreadLocale &) = delete;
-    Utf8ThreadLocale &operator=(const Utf8ThreadLocale &) = delete;
-
-private:
-    locale_t utf8 = nullptr;
-    locale_t previous = nullptr;
-};
 
 // Owns an open file descriptor.
 class UniqueFd {

@@ -3,9 +3,8 @@
 #include "archive/failure.h"
 #include "archive/names.h"
 #include "archive/platform.h"
+#include "archive/zipreader.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -17,11 +16,9 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -31,22 +28,20 @@ namespace zrv {
 
 namespace {
 
+// How many numbered names ("a (2)"...) are tried for one name before giving up.
+constexpr int max_numbered_names = 100000;
+// Links followed through other links before the path counts as a loop, as the kernel's.
 constexpr int max_link_hops = 40;
-constexpr int max_numbered_names = 10000;
-// Bounds what is inflated but not yet written, so memory stays flat whatever the archive,
-// also one of countless empty files.
+// The longest link target a Linux system takes, and what all targets may hold together.
+constexpr std::size_t max_link_target = 4095;
+constexpr std::size_t max_link_bytes = 16 << 20;
+// What is inflated but not yet written, so memory stays flat whatever the archive, also one of
+// countless empty files.
+constexpr std::size_t record_size = 1 << 20;
 constexpr std::size_t max_bytes_in_flight = 8 << 20;
 constexpr std::size_t max_records_in_flight = 1024;
 
-struct ReaderDeleter {
-    void operator()(struct archive *a) const { archive_read_free(a); }
-};
-using ReaderPtr = std::unique_ptr<struct archive, ReaderDeleter>;
-
-struct DeferredLink {
-    std::vector<std::string> components;
-    std::string target;
-};
+enum class Kind { file, folder, link };
 
 // What is set on a file or folder once its contents are in place.
 struct Attributes {
@@ -57,13 +52,12 @@ struct Attributes {
 // One step of the unpacking, from the thread that reads and inflates the archive to the one
 // that writes the files, in archive order. A file comes as one or more records of its data.
 struct Record {
-    enum class Kind { file, folder, link } kind = Kind::file;
+    Kind kind = Kind::file;
     std::vector<std::string> components;
     bool opens_file = true;  // the file's first record: the file is to be made
     bool closes_file = true; // its last: the file is complete
-    std::vector<char> data;
+    std::vector<char> data;  // a file's data, or a link's target
     Attributes attributes{};
-    std::string link_target;
 };
 
 // Hands records from the reading thread to the writing one, holding a bounded amount. The
@@ -131,6 +125,147 @@ void RecordQueue::cancel() {
     changed.notify_all();
 }
 
+void push_or_stop(RecordQueue &queue, Record record) {
+    if (!queue.push(std::move(record)))
+        throw Failure("stopped");
+}
+
+// What has been made in the staging folder, as a tree of names: each folder is held once,
+// whatever its depth, and found by its parent and name.
+class StagingTree {
+public:
+    struct Node {
+        Node(int parent, std::string name, Kind kind)
+            : parent(parent), name(std::move(name)), kind(kind) {}
+        int parent;
+        std::string name;
+        Kind kind;
+        bool has_attributes = false;
+        Attributes attributes{};
+        std::string link_target;
+    };
+    static constexpr int root = 0;
+
+    StagingTree() { nodes.emplace_back(root, std::string(), Kind::folder); }
+
+    Node &operator[](int id) { return nodes[static_cast<std::size_t>(id)]; }
+    const Node &operator[](int id) const { return nodes[static_cast<std::size_t>(id)]; }
+    std::size_t size() const { return nodes.size(); }
+
+    // The node called `name` in the folder `parent`, or -1.
+    int find(int parent, const std::string &name) const {
+        const auto found = children.find({parent, name});
+        return found == children.end() ? -1 : found->second;
+    }
+    int add(int parent, const std::string &name, Kind kind) {
+        nodes.emplace_back(parent, name, kind);
+        const int id = static_cast<int>(nodes.size() - 1);
+        children[{parent, name}] = id;
+        return id;
+    }
+    // The path of a node below `top`.
+    std::string path(const std::string &top, int id) const {
+        std::vector<const std::string *> names;
+        for (; id != root; id = (*this)[id].parent)
+            names.push_back(&(*this)[id].name);
+        std::string result = top;
+        for (auto it = names.rbegin(); it != names.rend(); ++it)
+            result += "/" + **it;
+        return result;
+    }
+    int depth(int id) const {
+        int depth = 0;
+        for (; id != root; id = (*this)[id].parent)
+            ++depth;
+        return depth;
+    }
+    // The number to try next for another entry called `name` in `parent`.
+    int &next_number(int parent, const std::string &name) {
+        return numbers.try_emplace({parent, name}, 2).first->second;
+    }
+
+private:
+    std::vector<Node> nodes;
+    std::map<std::pair<int, std::string>, int> children;
+    std::map<std::pair<int, std::string>, int> numbers;
+};
+
+// Whether links lead outside the tree. Each link is followed once and remembered, so the
+// check is linear in the links and their targets; links that loop lead nowhere and so stay.
+class LinkCheck {
+public:
+    explicit LinkCheck(const StagingTree &tree)
+        : tree(tree), state(tree.size(), State::unchecked), ends(tree.size()) {}
+    // False when the link `id` leads outside the tree.
+    bool stays_inside(int id, int hops = 0);
+
+private:
+    // Where a path has got to: a node, and how many names below it that the tree does not
+    // hold (a path can only come back up out of those, never go through a link).
+    struct Location {
+        int node = StagingTree::root;
+        std::size_t beyond = 0;
+    };
+    enum class State : char { unchecked, checking, inside, outside };
+    bool follow(Location &at, const std::string &target, int hops);
+
+    const StagingTree &tree;
+    std::vector<State> state;
+    std::vector<Location> ends;
+};
+
+bool LinkCheck::stays_inside(int id, int hops) {
+    const auto index = static_cast<std::size_t>(id);
+    if (state[index] == State::checking || state[index] == State::unchecked) {
+        if (state[index] == State::checking)
+            return true; // a loop: the kernel stops it, so it cannot leave
+        state[index] = State::checking;
+        Location at{tree[id].parent, 0};
+        const bool inside = follow(at, tree[id].link_target, hops);
+        state[index] = inside ? State::inside : State::outside;
+        ends[index] = at;
+    }
+    return state[index] == State::inside;
+}
+
+bool LinkCheck::follow(Location &at, const std::string &target, int hops) {
+    if (target.empty() || target[0] == '/')
+        return false;
+    std::size_t start = 0;
+    while (start <= target.size()) {
+        std::size_t end = target.find('/', start);
+        if (end == std::string::npos)
+            end = target.size();
+        const std::string component = target.substr(start, end - start);
+        start = end + 1;
+        if (component.empty() || component == ".")
+            continue;
+        if (component == "..") {
+            if (at.beyond > 0)
+                --at.beyond;
+            else if (at.node == StagingTree::root)
+                return false;
+            else
+                at.node = tree[at.node].parent;
+            continue;
+        }
+        const int child = at.beyond > 0 ? -1 : tree.find(at.node, component);
+        if (child < 0 || tree[child].kind == Kind::file) {
+            ++at.beyond;
+        } else if (tree[child].kind == Kind::folder) {
+            at.node = child;
+        } else if (hops >= max_link_hops ||
+                   state[static_cast<std::size_t>(child)] == State::checking) {
+            ++at.beyond; // too many links or a loop: nothing is reached through it
+        } else {
+            if (!stays_inside(child, hops + 1))
+                return false;
+            at = ends[static_cast<std::size_t>(child)];
+        }
+    }
+    return true;
+}
+
 class Unpacker {
 public:
     Unpacker(const std::string &archive_path, const std::string &target);
@@ -138,38 +273,35 @@ public:
     void run();
 
 private:
-    ReaderPtr open_reader(bool gbk_names);
-    [[noreturn]] void fail_archive(struct archive *reader, const std::string &what);
-    // Reads every entry header in order; damage of any kind ends the unpacking.
-    void for_each_entry(bool gbk_names,
-                        const std::function<void(struct archive *, archive_entry *)> &visit);
-    bool survey_names_are_utf8();
+    [[noreturn]] void fail_archive(const std::string &what) const {
+        fail("cannot unpack " + archive_path + ": " + what);
+    }
+    void survey();
     void make_staging_folder();
-    void extract_entries(bool gbk_names);
+    void extract_entries();
     // On the reading thread: checks each entry and inflates its data.
-    void read_entries(bool gbk_names, RecordQueue &queue);
-    void read_file_data(struct archive *reader, archive_entry *entry, Record record,
-                        RecordQueue &queue);
+    void read_entries(RecordQueue &queue);
+    Record record_for(const ZipEntry &entry) const;
+    void read_file_data(const ZipEntry &entry, Record record, RecordQueue &queue);
     // On the calling thread: makes what a record describes in the staging folder.
     void write_record(Record &record);
-    void open_file(std::vector<std::string> components);
-    void make_parent_folders(const std::vector<std::string> &components);
+    int make_folders(const std::vector<std::string> &components, std::size_t count);
+    int claim_name(int parent, const std::string &leaf, Kind kind);
     void make_links();
-    bool stays_inside(std::vector<std::string> &location, const std::string &link_target,
-                      int &hops) const;
     void apply_folder_attributes();
     void move_into_place();
 
     std::string archive_path;
     std::string target;
     UniqueFd archive_file;
+    std::unique_ptr<ZipReader> reader;
+    bool names_are_gbk = false;
+    mode_t umask = 022;
     std::string staging;
-    std::uint64_t declared_total = 0;
-    std::vector<DeferredLink> links;
-    std::map<std::string, Attributes> folders;
-    // Folders already made in the staging folder, so each is made once.
-    std::set<std::string> known_folders;
-    // The file being written and its name in the staging folder.
+    StagingTree tree;
+    std::vector<int> links;
+    std::size_t link_bytes = 0;
+    // The file being written and its path.
     UniqueFd file{-1};
     std::string file_name;
     bool committed = false;
@@ -177,7 +309,9 @@ private:
 
 Unpacker::Unpacker(const std::string &archive_path, const std::string &target)
     : archive_path(archive_path), target(target),
-      archive_file(::open(archive_path.c_str(), O_RDONLY | O_CLOEXEC)) {
+      // Not blocking, so a FIFO or device named as the archive fails below instead of waiting.
+      archive_file(::open(archive_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)),
+      umask(process_umask()) {
     if (archive_file.get() < 0)
         fail_errno("cannot open archive", archive_path);
     struct stat info;
@@ -197,103 +331,189 @@ Unpacker::~Unpacker() {
         remove_tree(staging);
 }
 
-void Unpacker::fail_archive(struct archive *reader, const std::string &what) {
-    const char *reason = archive_error_string(reader);
-    fail("cannot unpack " + archive_path + ": " + what +
-         (reason ? std::string(": ") + reason : ""));
-}
-
-// Only the ZIP reader that works from the central directory is enabled: it knows every entry's
-// real size and rejects an archive that lacks its directory.
-ReaderPtr Unpacker::open_reader(bool gbk_names) {
-    ReaderPtr reader(archive_read_new());
-    if (!reader)
-        fail("cannot unpack " + archive_path + ": out of memory");
-    archive_read_support_format_zip_seekable(reader.get());
-    if (gbk_names && archive_read_set_options(reader.get(), "zip:hdrcharset=CP936") != ARCHIVE_OK)
-        fail_archive(reader.get(), "cannot decode GBK names");
-    if (::lseek(archive_file.get(), 0, SEEK_SET) != 0)
-        fail_errno("cannot read archive", archive_path);
-    if (archive_read_open_fd(reader.get(), archive_file.get(), 64 * 1024) != ARCHIVE_OK)
-        fail_archive(reader.get(), "not a readable ZIP archive");
-    return reader;
-}
-
-// Reads every header once: checks what can be checked before anything is written, and finds
-// out whether names without the UTF-8 flag are UTF-8 or, from a Chinese Windows, GBK.
-bool Unpacker::survey_names_are_utf8() {
-    bool names_are_utf8 = true;
-    for_each_entry(false, [&](struct archive *reader, archive_entry *entry) {
-        const char *name = archive_entry_pathname(entry);
-        if (name == nullptr)
-            fail_archive(reader, "an entry has no name");
-        names_are_utf8 = names_are_utf8 && is_valid_utf8(name);
-        if (archive_entry_is_encrypted(entry))
-            fail("cannot unpack " + archive_path + ": " + name + " is encrypted");
-        if (!archive_entry_size_is_set(entry) || archive_entry_size(entry) < 0)
-            fail("cannot unpack " + archive_path + ": " + name + " has no size");
-        const auto size = static_cast<std::uint64_t>(archive_entry_size(entry));
-        if (declared_total + size < declared_total)
-            fail("cannot unpack " + archive_path + ": the declared sizes overflow");
-        declared_total += size;
-    });
-    return names_are_utf8;
-}
-
-void Unpacker::make_staging_folder() {
+// Reads the directory and checks what can be checked before anything is written; finds out
+// whether names from Windows without the UTF-8 flag are UTF-8 or, from a Chinese Windows, GBK.
+void Unpacker::survey() {
+    reader = std::make_unique<ZipReader>(archive_file.get(), archive_path);
+    std::uint64_t declared_total = 0;
+    for (const ZipEntry &entry : reader->entries()) {
+        if ((entry.flags & zip::flag_utf8) == 0 && entry.host != zip::host_unix &&
+            entry.unicode_name.empty() && !is_valid_utf8(entry.name))
+            names_are_gbk = true;
+        if (declared_total + entry.size < declared_total)
+            fail_archive("the declared sizes overflow");
+        declared_total += entry.size;
+    }
     const std::string parent = parent_path(target);
     struct statvfs space;
     if (::statvfs(parent.c_str(), &space) != 0)
         fail_errno("cannot unpack into", parent);
     const std::uint64_t available = static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize;
     if (declared_total > available)
-        fail("cannot unpack " + archive_path + ": it needs " + std::to_string(declared_total) +
-             " bytes and " + parent + " has " + std::to_string(available) + " free");
-    staging = parent + "/." + base_name(target) + ".unpacking-XXXXXX";
+        fail_archive("it needs " + std::to_string(declared_total) + " bytes and " + parent +
+                     " has " + std::to_string(available) + " free");
+}
+
+// A short name of fixed length, so any target name that fits the folder fits here too.
+void Unpacker::make_staging_folder() {
+    staging = parent_path(target) + "/.zrv-XXXXXX";
     if (::mkdtemp(staging.data()) == nullptr) {
         staging.clear();
-        fail_errno("cannot unpack into", parent);
+        fail_errno("cannot unpack into", parent_path(target));
     }
 }
 
-void Unpacker::make_parent_folders(const std::vector<std::string> &components) {
-    std::string relative;
-    for (size_t i = 0; i + 1 < components.size(); ++i) {
-        relative += (i == 0 ? "" : "/") + components[i];
-        if (known_folders.count(relative) != 0)
+// Names as the entry says: Unix hosts write bytes as they are; a name from Windows without the
+// UTF-8 flag is in the archive's legacy encoding, kept as bytes where it is not valid there.
+Record Unpacker::record_for(const ZipEntry &entry) const {
+    std::string name = entry.unicode_name.empty() ? entry.name : entry.unicode_name;
+    const bool from_windows = entry.host != zip::host_unix;
+    if (names_are_gbk && from_windows && entry.unicode_name.empty() &&
+        (entry.flags & zip::flag_utf8) == 0)
+        name = utf8_from_gbk(entry.name).value_or(entry.name);
+    const auto components = entry_components(name, from_windows);
+    if (!components)
+        fail_archive("unsafe entry name \"" + name + "\"");
+
+    Record record;
+    record.components = *components;
+    const mode_t unix_mode =
+        entry.host == zip::host_unix ? static_cast<mode_t>(entry.external_attributes >> 16) : 0;
+    const char last = name.empty() ? '\0' : name.back();
+    const bool named_as_folder = last == '/' || (from_windows && last == '\\');
+    switch (unix_mode & S_IFMT) {
+    case 0:
+    case S_IFREG:
+    case S_IFDIR:
+        record.kind = named_as_folder || S_ISDIR(unix_mode) ||
+                              (unix_mode == 0 && (entry.external_attributes & 0x10) != 0)
+                          ? Kind::folder
+                          : Kind::file;
+        break;
+    case S_IFLNK:
+        record.kind = Kind::link;
+        break;
+    default:
+        fail_archive(name + " is a device, pipe or other special file");
+    }
+    if (record.components.empty() && record.kind != Kind::folder)
+        fail_archive("unsafe entry name \"" + name + "\"");
+    // Permission bits only: setuid, setgid and sticky bits are never set.
+    mode_t perm = unix_mode & 0777;
+    if (unix_mode == 0) {
+        perm = (record.kind == Kind::folder ? 0777 : 0666) & ~umask;
+        if ((entry.external_attributes & 0x01) != 0) // read-only on Windows
+            perm &= ~0222;
+    }
+    record.attributes = {perm, entry.mtime};
+    return record;
+}
+
+// Inflates one file's data into records of up to a megabyte.
+void Unpacker::read_file_data(const ZipEntry &entry, Record record, RecordQueue &queue) {
+    const auto reserve = [&](Record &next, std::uint64_t done) {
+        next.data.reserve(
+            static_cast<std::size_t>(std::min<std::uint64_t>(entry.size - done, record_size)));
+    };
+    std::uint64_t done = 0;
+    reserve(record, done);
+    reader->read(entry, [&](const unsigned char *data, std::size_t size) {
+        if (record.data.size() + size > record_size && !record.data.empty()) {
+            Record rest;
+            rest.components = record.components;
+            rest.attributes = record.attributes;
+            rest.opens_file = false;
+            reserve(rest, done);
+            record.closes_file = false;
+            push_or_stop(queue, std::move(record));
+            record = std::move(rest);
+        }
+        record.data.insert(record.data.end(), data, data + size);
+        done += size;
+    });
+    push_or_stop(queue, std::move(record));
+}
+
+void Unpacker::read_entries(RecordQueue &queue) {
+    std::size_t link_total = 0;
+    for (const ZipEntry &entry : reader->entries()) {
+        Record record = record_for(entry);
+        if (record.kind == Kind::file) {
+            read_file_data(entry, std::move(record), queue);
             continue;
-        const std::string path = staging + "/" + relative;
-        struct stat info;
-        if (::mkdir(path.c_str(), 0777) != 0 &&
-            (errno != EEXIST || ::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)))
-            fail("cannot unpack " + archive_path + ": " + join_components(components) +
-                 " needs a folder where the archive has a file or link");
-        known_folders.insert(relative);
+        }
+        if (record.kind == Kind::link) {
+            const std::string name = join_components(record.components);
+            if (entry.size > max_link_target)
+                fail_archive("the link " + name + " has a target longer than " +
+                             std::to_string(max_link_target) + " bytes");
+            link_total += entry.size;
+            if (link_total > max_link_bytes)
+                fail_archive("its links' targets exceed " + std::to_string(max_link_bytes) +
+                             " bytes together");
+            reader->read(entry, [&](const unsigned char *data, std::size_t size) {
+                record.data.insert(record.data.end(), data, data + size);
+            });
+            if (record.data.empty() ||
+                std::find(record.data.begin(), record.data.end(), '\0') != record.data.end())
+                fail_archive(name + " is an empty or malformed link");
+        }
+        push_or_stop(queue, std::move(record));
     }
 }
 
-void Unpacker::open_file(std::vector<std::string> components) {
-    make_parent_folders(components);
-    // A name the archive holds twice, or one equal on this file system, keeps both files.
-    const std::string leaf = components.back();
-    for (int n = 2;; ++n) {
-        const std::string path = staging + "/" + join_components(components);
-        file.reset(
-            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (file.get() >= 0)
-            break;
-        if (errno != EEXIST || n > max_numbered_names)
+// Makes the first `count` components as folders, each once; returns the last one's node.
+int Unpacker::make_folders(const std::vector<std::string> &components, std::size_t count) {
+    int folder = StagingTree::root;
+    for (std::size_t i = 0; i < count; ++i) {
+        const int child = tree.find(folder, components[i]);
+        if (child >= 0) {
+            if (tree[child].kind != Kind::folder)
+                fail_archive(join_components(components) +
+                             " needs a folder where the archive has a file or link");
+            folder = child;
+            continue;
+        }
+        const int made = tree.add(folder, components[i], Kind::folder);
+        const std::string path = tree.path(staging, made);
+        if (::mkdir(path.c_str(), 0700) != 0)
             fail_errno("cannot unpack to", path);
-        components.back() = numbered_name(leaf, n);
+        folder = made;
     }
-    file_name = staging + "/" + join_components(components);
+    return folder;
+}
+
+// The name a file or link gets in `parent`: its own, or the next numbered one when the archive
+// held it already, or the file system finds it taken (one that folds case or Unicode forms).
+int Unpacker::claim_name(int parent, const std::string &leaf, Kind kind) {
+    const bool taken = tree.find(parent, leaf) >= 0;
+    int &next = tree.next_number(parent, leaf);
+    for (int tries = 0;; ++tries) {
+        if (tries > max_numbered_names)
+            fail_archive("too many entries named " + leaf);
+        const std::string name = !taken && tries == 0 ? leaf : numbered_name(leaf, next++);
+        if (tree.find(parent, name) >= 0)
+            continue;
+        const int id = tree.add(parent, name, kind);
+        if (kind == Kind::link)
+            return id; // made once every file is in place
+        file_name = tree.path(staging, id);
+        file.reset(
+            ::open(file_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (file.get() >= 0)
+            return id;
+        if (errno != EEXIST)
+            fail_errno("cannot unpack to", file_name);
+    }
 }
 
 void Unpacker::write_record(Record &record) {
+    const std::size_t count = record.components.size();
     switch (record.kind) {
-    case Record::Kind::file: {
+    case Kind::file: {
         if (record.opens_file)
-            open_file(record.components);
+            claim_name(make_folders(record.components, count - 1), record.components.back(),
+                       Kind::file);
         const char *data = record.data.data();
         std::size_t left = record.data.size();
         while (left > 0) {
@@ -309,108 +529,45 @@ void Unpacker::write_record(Record &record) {
         if (!record.closes_file)
             break;
         const struct timespec times[2] = {record.attributes.mtime, record.attributes.mtime};
-        // Permission bits only: setuid, setgid and sticky bits are never set.
         if (::fchmod(file.get(), record.attributes.perm) != 0 || ::futimens(file.get(), times) != 0)
             fail_errno("cannot unpack to", file_name);
         if (::close(file.release()) != 0)
             fail_errno("cannot write", file_name);
         break;
     }
-    case Record::Kind::folder: {
-        std::vector<std::string> with_leaf = record.components;
-        with_leaf.push_back(".");
-        make_parent_folders(with_leaf);
-        folders[join_components(record.components)] = record.attributes;
+    case Kind::folder: {
+        if (count == 0)
+            break; // "./": the folder itself
+        auto &folder = tree[make_folders(record.components, count)];
+        folder.has_attributes = true;
+        folder.attributes = record.attributes;
         break;
     }
-    case Record::Kind::link:
-        links.push_back({std::move(record.components), std::move(record.link_target)});
+    case Kind::link: {
+        const int id = claim_name(make_folders(record.components, count - 1),
+                                  record.components.back(), Kind::link);
+        tree[id].link_target.assign(record.data.begin(), record.data.end());
+        links.push_back(id);
         break;
     }
-}
-
-void push_or_stop(RecordQueue &queue, Record record) {
-    if (!queue.push(std::move(record)))
-        throw Failure("stopped");
-}
-
-// Inflates one file's data into records of up to a megabyte. The data must come in order and
-// add up to exactly the declared size.
-void Unpacker::read_file_data(struct archive *reader, archive_entry *entry, Record record,
-                              RecordQueue &queue) {
-    constexpr std::size_t record_size = 1 << 20;
-    const std::string name = join_components(record.components);
-    const auto declared = static_cast<std::uint64_t>(archive_entry_size(entry));
-    const auto reserve = [&](Record &next, std::uint64_t read) {
-        next.data.reserve(
-            static_cast<std::size_t>(std::min<std::uint64_t>(declared - read, record_size)));
-    };
-    std::uint64_t read = 0;
-    reserve(record, read);
-    for (;;) {
-        const void *block = nullptr;
-        size_t size = 0;
-        la_int64_t offset = 0;
-        const int status = archive_read_data_block(reader, &block, &size, &offset);
-        if (status == ARCHIVE_EOF)
-            break;
-        if (status != ARCHIVE_OK)
-            fail_archive(reader, "damaged entry " + name);
-        if (offset < 0 || static_cast<std::uint64_t>(offset) != read)
-            fail("cannot unpack " + archive_path + ": damaged entry " + name);
-        // Inflating does not stop at the declared size: a bomb is stopped here.
-        if (size > declared - read)
-            fail("cannot unpack " + archive_path + ": " + name + " holds more than it declares");
-        if (record.data.size() + size > record_size && !record.data.empty()) {
-            Record rest;
-            rest.components = record.components;
-            rest.attributes = record.attributes;
-            rest.opens_file = false;
-            reserve(rest, read);
-            record.closes_file = false;
-            push_or_stop(queue, std::move(record));
-            record = std::move(rest);
-        }
-        const char *data = static_cast<const char *>(block);
-        record.data.insert(record.data.end(), data, data + size);
-        read += size;
-    }
-    if (read != declared)
-        fail("cannot unpack " + archive_path + ": " + name + " is shorter than it declares");
-    push_or_stop(queue, std::move(record));
-}
-
-void Unpacker::for_each_entry(bool gbk_names,
-                              const std::function<void(struct archive *, archive_entry *)> &visit) {
-    ReaderPtr reader = open_reader(gbk_names);
-    for (;;) {
-        archive_entry *entry = nullptr;
-        const int status = archive_read_next_header(reader.get(), &entry);
-        if (status == ARCHIVE_EOF)
-            return;
-        if (status != ARCHIVE_OK)
-            fail_archive(reader.get(), "damaged archive");
-        visit(reader.get(), entry);
     }
 }
 
 // Inflating runs on a thread of its own while this one writes the files, so the two overlap.
-void Unpacker::extract_entries(bool gbk_names) {
+void Unpacker::extract_entries() {
     RecordQueue queue;
     std::thread reading;
     try {
         reading = std::thread([&] {
             try {
-                // Names are converted in the thread's locale, as on the calling thread.
-                const Utf8ThreadLocale utf8;
-                read_entries(gbk_names, queue);
+                read_entries(queue);
                 queue.finish(nullptr);
             } catch (...) {
                 queue.finish(std::current_exception());
             }
         });
     } catch (const std::system_error &) {
-        fail("cannot unpack " + archive_path + ": cannot start a thread");
+        fail_archive("cannot start a thread");
     }
     struct StopReading {
         RecordQueue &queue;
@@ -425,124 +582,44 @@ void Unpacker::extract_entries(bool gbk_names) {
         write_record(record);
 }
 
-void Unpacker::read_entries(bool gbk_names, RecordQueue &queue) {
-    for_each_entry(gbk_names, [&](struct archive *reader, archive_entry *entry) {
-        // The name libarchive will use, which may come from an extra field rather than the
-        // central directory, is the one that is checked.
-        const char *raw_name = archive_entry_pathname(entry);
-        const std::string name = raw_name ? raw_name : "";
-        Record record;
-        record.components = safe_components(name);
-        if (record.components.empty() || !is_valid_utf8(name))
-            fail("cannot unpack " + archive_path + ": unsafe entry name \"" + name + "\"");
-        if (archive_entry_hardlink(entry) != nullptr)
-            fail("cannot unpack " + archive_path + ": " + name + " is a hard link");
-        record.attributes = {static_cast<mode_t>(archive_entry_perm(entry) & 0777),
-                             {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)}};
-
-        switch (archive_entry_filetype(entry)) {
-        case AE_IFREG:
-            read_file_data(reader, entry, std::move(record), queue);
-            return;
-        case AE_IFDIR:
-            record.kind = Record::Kind::folder;
-            break;
-        case AE_IFLNK: {
-            const char *link_target = archive_entry_symlink(entry);
-            if (link_target == nullptr || *link_target == '\0')
-                fail("cannot unpack " + archive_path + ": " + name + " is an empty link");
-            record.kind = Record::Kind::link;
-            record.link_target = link_target;
-            break;
-        }
-        default:
-            fail("cannot unpack " + archive_path + ": " + name +
-                 " is a device, pipe or other special file");
-        }
-        push_or_stop(queue, std::move(record));
-    });
-}
-
-// Follows `link_target` from the folder `location` through the links in the staging tree;
-// false when any step leaves the tree. `location` ends where the path leads.
-bool Unpacker::stays_inside(std::vector<std::string> &location, const std::string &link_target,
-                            int &hops) const {
-    if (link_target.empty() || link_target[0] == '/')
-        return false;
-    size_t start = 0;
-    while (start <= link_target.size()) {
-        size_t end = link_target.find('/', start);
-        if (end == std::string::npos)
-            end = link_target.size();
-        const std::string component = link_target.substr(start, end - start);
-        start = end + 1;
-        if (component.empty() || component == ".")
-            continue;
-        if (component == "..") {
-            if (location.empty())
-                return false;
-            location.pop_back();
-            continue;
-        }
-        location.push_back(component);
-        const std::string path = staging + "/" + join_components(location);
-        struct stat info;
-        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-            continue;
-        if (++hops > max_link_hops)
-            return false;
-        std::string next(static_cast<size_t>(info.st_size) + 1, '\0');
-        const ssize_t length = ::readlink(path.c_str(), next.data(), next.size());
-        if (length < 0 || static_cast<size_t>(length) >= next.size())
-            return false;
-        next.resize(static_cast<size_t>(length));
-        location.pop_back();
-        if (!stays_inside(location, next, hops))
-            return false;
-    }
-    return true;
-}
-
-// Links are made after every file, so no file is ever written through one, and each is then
-// checked to lead nowhere outside the tree, also by way of other links.
+// Links are made after every file, so no file is ever written through one, and only when
+// none leads outside the folder, also by way of other links.
 void Unpacker::make_links() {
-    for (DeferredLink &link : links) {
-        make_parent_folders(link.components);
-        const std::string leaf = link.components.back();
-        for (int n = 2;; ++n) {
-            const std::string path = staging + "/" + join_components(link.components);
-            if (::symlink(link.target.c_str(), path.c_str()) == 0)
-                break;
-            if (errno != EEXIST || n > max_numbered_names)
-                fail_errno("cannot unpack to", path);
-            link.components.back() = numbered_name(leaf, n);
-        }
+    LinkCheck check(tree);
+    for (const int id : links) {
+        if (!check.stays_inside(id))
+            fail_archive("the link " + tree.path(std::string(), id).substr(1) +
+                         " leads outside the folder");
     }
-    for (const DeferredLink &link : links) {
-        std::vector<std::string> location(link.components.begin(), link.components.end() - 1);
-        int hops = 0;
-        if (!stays_inside(location, link.target, hops))
-            fail("cannot unpack " + archive_path + ": the link " +
-                 join_components(link.components) + " leads outside the folder");
+    for (const int id : links) {
+        const std::string path = tree.path(staging, id);
+        if (::symlink(tree[id].link_target.c_str(), path.c_str()) != 0)
+            fail_errno("cannot unpack to", path);
     }
 }
 
 // Folder times and permissions are set last and deepest first, so that writing their contents
 // neither changes the times nor runs into a read-only folder.
 void Unpacker::apply_folder_attributes() {
-    std::vector<std::pair<std::string, Attributes>> ordered(folders.begin(), folders.end());
-    std::sort(ordered.begin(), ordered.end(), [](const auto &a, const auto &b) {
-        return std::count(a.first.begin(), a.first.end(), '/') >
-               std::count(b.first.begin(), b.first.end(), '/');
-    });
-    for (const auto &[name, attributes] : ordered) {
-        const std::string path = staging + "/" + name;
+    std::vector<std::pair<int, int>> ordered; // depth, node
+    for (std::size_t id = 1; id < tree.size(); ++id) {
+        const int node = static_cast<int>(id);
+        if (tree[node].kind == Kind::folder)
+            ordered.emplace_back(tree.depth(node), node);
+    }
+    std::sort(ordered.begin(), ordered.end(), std::greater<>());
+    for (const auto &[depth, node] : ordered) {
+        const std::string path = tree.path(staging, node);
+        // Folders the archive only implies get the usual mode.
+        const Attributes attributes = tree[node].has_attributes
+                                          ? tree[node].attributes
+                                          : Attributes{0777 & ~umask, {0, UTIME_OMIT}};
         const struct timespec times[2] = {attributes.mtime, attributes.mtime};
         if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
             ::chmod(path.c_str(), attributes.perm) != 0)
             fail_errno("cannot unpack to", path);
     }
-    if (::chmod(staging.c_str(), 0777 & ~process_umask()) != 0)
+    if (::chmod(staging.c_str(), 0777 & ~umask) != 0)
         fail_errno("cannot unpack to", staging);
 }
 
@@ -557,13 +634,13 @@ void Unpacker::move_into_place() {
         if (errno != EEXIST && errno != ENOTEMPTY)
             fail_errno("cannot unpack to", candidate);
     }
-    fail("cannot unpack " + archive_path + ": every name for " + target + " is taken");
+    fail_archive("every name for " + target + " is taken");
 }
 
 void Unpacker::run() {
-    const bool names_are_utf8 = survey_names_are_utf8();
+    survey();
     make_staging_folder();
-    extract_entries(!names_are_utf8);
+    extract_entries();
     make_links();
     apply_folder_attributes();
     move_into_place();

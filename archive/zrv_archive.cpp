@@ -6,7 +6,6 @@
 #include "archive/platform.h"
 #include "archive/unpack.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <exception>
@@ -17,16 +16,14 @@ namespace {
 // Runs one call of the component: every failure becomes one line on standard error and 0.
 template <typename Work> int report_outcome(Work &&work) {
     try {
-        const zrv::Utf8ThreadLocale utf8;
         work();
         return 1;
     } catch (const std::exception &error) {
-        // One line, whatever line breaks a library's message carries.
+        // One line, whatever a name in it holds: control characters are escaped.
         std::string message = error.what();
         while (!message.empty() && std::isspace(static_cast<unsigned char>(message.back())))
             message.pop_back();
-        std::replace(message.begin(), message.end(), '\n', ' ');
-        std::fprintf(stderr, "zrv: %s\n", message.c_str());
+        std::fprintf(stderr, "zrv: %s\n", zrv::escaped(message).c_str());
     } catch (...) {
         std::fprintf(stderr, "zrv: unexpected failure\n");
     }

@@ -1,0 +1,390 @@
+#include "archive/zipreader.h"
+
+#include "archive/failure.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <numeric>
+
+namespace zrv {
+
+namespace {
+
+constexpr std::size_t run_size = 256 << 10;
+
+struct ExtraFields {
+    bool has_ntfs_time = false;
+    bool has_unix_time = false;
+    std::int64_t ntfs_ticks = 0;
+    std::int32_t unix_time = 0;
+    std::string unicode_name;
+};
+
+// Reads the ZIP64 field's values for the 32-bit fields that overflowed, in their fixed order.
+void apply_zip64(const unsigned char *body, std::size_t length, std::uint64_t *const values[],
+                 std::size_t count) {
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (*values[i] != zip::size_overflow)
+            continue;
+        if (at + 8 > length)
+            return;
+        *values[i] = zip::get64(body + at);
+        at += 8;
+    }
+}
+
+// Walks the extra fields; `zip64` gets the overflowed sizes and offset.
+ExtraFields parse_extra(const unsigned char *data, std::size_t size, const std::string &name,
+                        std::uint64_t *const zip64[], std::size_t zip64_count) {
+    ExtraFields fields;
+    std::size_t at = 0;
+    while (at + 4 <= size) {
+        const std::uint16_t id = zip::get16(data + at);
+        const std::size_t length = zip::get16(data + at + 2);
+        const unsigned char *body = data + at + 4;
+        at += 4 + length;
+        if (at > size)
+            break;
+        if (id == zip::extra_zip64) {
+            apply_zip64(body, length, zip64, zip64_count);
+        } else if (id == zip::extra_timestamp && length >= 5 && (body[0] & 1) != 0) {
+            fields.has_unix_time = true;
+            fields.unix_time = static_cast<std::int32_t>(zip::get32(body + 1));
+        } else if (id == zip::extra_ntfs && length >= 32 && zip::get16(body + 4) == 1 &&
+                   zip::get16(body + 6) >= 24) {
+            fields.has_ntfs_time = true;
+            fields.ntfs_ticks = static_cast<std::int64_t>(zip::get64(body + 8));
+        } else if (id == zip::extra_unicode_path && length >= 5 && body[0] == 1 &&
+                   zip::get32(body + 1) == ::crc32(0, reinterpret_cast<const Bytef *>(name.data()),
+                                                   static_cast<uInt>(name.size()))) {
+            // Only a field written for this very name counts, as Info-ZIP and 7-Zip decide.
+            fields.unicode_name.assign(reinterpret_cast<const char *>(body + 5), length - 5);
+        }
+    }
+    return fields;
+}
+
+// The most exact time the entry carries: NTFS ticks, then Unix seconds, then DOS local time.
+struct timespec entry_time(const ExtraFields &fields, std::uint16_t dos_time,
+                           std::uint16_t dos_date) {
+    const int dos_year = 1980 + (dos_date >> 9);
+    if (fields.has_ntfs_time) {
+        std::int64_t seconds = fields.ntfs_ticks / zip::ntfs_ticks_per_second;
+        std::int64_t ticks = fields.ntfs_ticks % zip::ntfs_ticks_per_second;
+        if (ticks < 0) {
+            ticks += zip::ntfs_ticks_per_second;
+            --seconds;
+        }
+        return {static_cast<time_t>(seconds - zip::ntfs_epoch_offset),
+                static_cast<long>(ticks * 100)};
+    }
+    if (fields.has_unix_time) {
+        // Signed, so 1901-1969 read right; a writer that means 2038-2106 says so in the DOS
+        // date, as Info-ZIP does.
+        std::int64_t seconds = fields.unix_time;
+        if (seconds < 0 && dos_year >= 2038)
+            seconds += std::int64_t{1} << 32;
+        return {static_cast<time_t>(seconds), 0};
+    }
+    struct tm local {};
+    local.tm_year = dos_year - 1900;
+    local.tm_mon = ((dos_date >> 5) & 0x0F) - 1;
+    local.tm_mday = dos_date & 0x1F;
+    local.tm_hour = dos_time >> 11;
+    local.tm_min = (dos_time >> 5) & 0x3F;
+    local.tm_sec = (dos_time & 0x1F) * 2;
+    local.tm_isdst = -1;
+    return {std::mktime(&local), 0};
+}
+
+// Reads the central directory a buffer at a time.
+class DirectoryCursor {
+public:
+    DirectoryCursor(const ZipReader &reader,
+                    const std::function<void(std::uint64_t, void *, std::size_t)> &read_at,
+                    std::uint64_t offset, std::uint64_t size)
+        : reader(reader), read_at(read_at), next(offset), end(offset + size) {}
+
+    bool at_end() const { return position == buffer.size() && next == end; }
+
+    // The next `size` bytes, valid until the next call.
+    const unsigned char *take(std::size_t size) {
+        if (buffer.size() - position < size) {
+            buffer.erase(0, position);
+            position = 0;
+            const std::uint64_t wanted = std::max<std::uint64_t>(size - buffer.size(), 64 << 10);
+            const std::size_t more = static_cast<std::size_t>(std::min(wanted, end - next));
+            if (buffer.size() + more < size)
+                reader.fail_archive("damaged central directory");
+            const std::size_t had = buffer.size();
+            buffer.resize(had + more);
+            read_at(next, buffer.data() + had, more);
+            next += more;
+        }
+        const auto *data = reinterpret_cast<const unsigned char *>(buffer.data()) + position;
+        position += size;
+        return data;
+    }
+
+private:
+    const ZipReader &reader;
+    const std::function<void(std::uint64_t, void *, std::size_t)> &read_at;
+    std::string buffer;
+    std::size_t position = 0;
+    std::uint64_t next;
+    std::uint64_t end;
+};
+
+} // namespace
+
+ZipReader::ZipReader(int fd, const std::string &path) : fd(fd), path(path) {
+    struct stat info;
+    if (::fstat(fd, &info) != 0)
+        fail_errno("cannot read archive", path);
+    file_size = static_cast<std::uint64_t>(info.st_size);
+    read_directory();
+    check_local_headers();
+}
+
+void ZipReader::fail_archive(const std::string &what) const {
+    fail("cannot unpack " + path + ": " + what);
+}
+
+void ZipReader::read_at(std::uint64_t offset, void *buffer, std::size_t size) const {
+    if (offset > file_size || size > file_size - offset)
+        fail_archive("damaged archive: a record lies beyond the end of the file");
+    auto *out = static_cast<char *>(buffer);
+    while (size > 0) {
+        const ssize_t got = ::pread(fd, out, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            fail_errno("cannot read archive", path);
+        if (got == 0)
+            fail_archive("the archive ended early");
+        out += got;
+        offset += static_cast<std::uint64_t>(got);
+        size -= static_cast<std::size_t>(got);
+    }
+}
+
+void ZipReader::read_directory() {
+    // The end record sits in the last 64 KiB + 22 bytes, before a comment of its own length.
+    const std::size_t tail_size = static_cast<std::size_t>(
+        std::min<std::uint64_t>(file_size, zip::end_size + zip::max_comment_size));
+    std::string tail(tail_size, '\0');
+    read_at(file_size - tail_size, tail.data(), tail_size);
+    const auto *bytes = reinterpret_cast<const unsigned char *>(tail.data());
+    std::size_t end_at = std::string::npos;
+    for (std::size_t i = tail_size >= zip::end_size ? tail_size - zip::end_size + 1 : 0; i-- > 0;) {
+        if (zip::get32(bytes + i) == zip::end_signature &&
+            i + zip::end_size + zip::get16(bytes + i + 20) <= tail_size) {
+            end_at = i;
+            break;
+        }
+    }
+    if (end_at == std::string::npos)
+        fail_archive("not a ZIP archive: no end of central directory record");
+    const unsigned char *end = bytes + end_at;
+    const std::uint64_t end_offset = file_size - tail_size + end_at;
+    if (zip::get16(end + 4) != 0 || zip::get16(end + 6) != 0)
+        fail_archive("archives split over several disks are not supported");
+    declared_count = zip::get16(end + 10);
+    directory_size = zip::get32(end + 12);
+    directory_offset = zip::get32(end + 16);
+    std::uint64_t directory_end_limit = end_offset;
+
+    if (end_offset >= zip::zip64_locator_size) {
+        unsigned char locator[zip::zip64_locator_size];
+        read_at(end_offset - zip::zip64_locator_size, locator, sizeof locator);
+        if (zip::get32(locator) == zip::zip64_locator_signature) {
+            const std::uint64_t zip64_offset = zip::get64(locator + 8);
+            unsigned char record[zip::zip64_end_size];
+            read_at(zip64_offset, record, sizeof record);
+            if (zip::get32(record) != zip::zip64_end_signature)
+                fail_archive("damaged ZIP64 end record");
+            if (zip::get32(record + 16) != 0 || zip::get32(record + 20) != 0)
+                fail_archive("archives split over several disks are not supported");
+            declared_count = zip::get64(record + 32);
+            directory_size = zip::get64(record + 40);
+            directory_offset = zip::get64(record + 48);
+            directory_end_limit = zip64_offset;
+        }
+    }
+    if (directory_offset > directory_end_limit ||
+        directory_size > directory_end_limit - directory_offset)
+        fail_archive("damaged central directory");
+
+    const std::function<void(std::uint64_t, void *, std::size_t)> reader =
+        [this](std::uint64_t offset, void *buffer, std::size_t size) {
+            read_at(offset, buffer, size);
+        };
+    DirectoryCursor cursor(*this, reader, directory_offset, directory_size);
+    while (!cursor.at_end()) {
+        if (list.size() == declared_count)
+            fail_archive("the central directory holds more entries than the end record says");
+        const unsigned char *header = cursor.take(zip::central_header_size);
+        if (zip::get32(header) != zip::central_header_signature)
+            fail_archive("damaged central directory");
+        ZipEntry entry;
+        entry.host = zip::get16(header + 4) >> 8;
+        entry.flags = zip::get16(header + 8);
+        entry.method = zip::get16(header + 10);
+        entry.dos_time = zip::get16(header + 12);
+        entry.dos_date = zip::get16(header + 14);
+        entry.crc = zip::get32(header + 16);
+        entry.compressed_size = zip::get32(header + 20);
+        entry.size = zip::get32(header + 24);
+        const std::size_t name_length = zip::get16(header + 28);
+        const std::size_t extra_length = zip::get16(header + 30);
+        const std::size_t comment_length = zip::get16(header + 32);
+        entry.external_attributes = zip::get32(header + 38);
+        entry.header_offset = zip::get32(header + 42);
+        const unsigned char *name = cursor.take(name_length);
+        entry.name.assign(reinterpret_cast<const char *>(name), name_length);
+        const unsigned char *extra = cursor.take(extra_length);
+        std::uint64_t *const zip64[] = {&entry.size, &entry.compressed_size, &entry.header_offset};
+        const ExtraFields fields = parse_extra(extra, extra_length, entry.name, zip64, 3);
+        entry.unicode_name = fields.unicode_name;
+        entry.mtime = entry_time(fields, entry.dos_time, entry.dos_date);
+        cursor.take(comment_length);
+        list.push_back(std::move(entry));
+    }
+    if (list.size() != declared_count)
+        fail_archive("the central directory holds " + std::to_string(list.size()) +
+                     " entries and the end record says " + std::to_string(declared_count));
+}
+
+void ZipReader::check_local_headers() {
+    for (ZipEntry &entry : list) {
+        const std::string &name = entry.name;
+        if ((entry.flags & zip::flag_encrypted) != 0)
+            fail_archive(name + " is encrypted");
+        if (entry.method != zip::method_stored && entry.method != zip::method_deflated)
+            fail_archive(name + " uses compression method " + std::to_string(entry.method) +
+                         ", which is not supported");
+        // The local header with room for the name and a usual extra field, in one read.
+        std::string local(
+            std::min<std::uint64_t>(zip::local_header_size + name.size() + 64,
+                                    file_size - std::min(file_size, entry.header_offset)),
+            '\0');
+        if (local.size() < zip::local_header_size)
+            fail_archive("damaged entry " + name + ": its header lies beyond the end of the file");
+        read_at(entry.header_offset, local.data(), local.size());
+        const auto *header = reinterpret_cast<const unsigned char *>(local.data());
+        if (zip::get32(header) != zip::local_header_signature)
+            fail_archive("damaged entry " + name + ": no local header where the directory says");
+        const std::size_t name_length = zip::get16(header + 26);
+        const std::size_t extra_length = zip::get16(header + 28);
+        const std::size_t wanted = zip::local_header_size + name_length + extra_length;
+        if (local.size() < wanted) {
+            local.resize(wanted);
+            read_at(entry.header_offset, local.data(), wanted);
+            header = reinterpret_cast<const unsigned char *>(local.data());
+        }
+        const std::string local_name = local.substr(zip::local_header_size, name_length);
+        std::uint64_t local_compressed = zip::get32(header + 18);
+        std::uint64_t local_size = zip::get32(header + 22);
+        std::uint64_t unused_offset = 0;
+        std::uint64_t *const zip64[] = {&local_size, &local_compressed, &unused_offset};
+        parse_extra(header + zip::local_header_size + name_length, extra_length, local_name, zip64,
+                    2);
+        const std::uint32_t local_crc = zip::get32(header + 14);
+        // With a data descriptor the local header may leave CRC and sizes at zero.
+        const bool deferred = (zip::get16(header + 6) & zip::flag_data_descriptor) != 0;
+        const auto differs = [deferred](std::uint64_t local_value, std::uint64_t central_value) {
+            return local_value != central_value && !(deferred && local_value == 0);
+        };
+        if (local_name != name || zip::get16(header + 8) != entry.method ||
+            differs(local_crc, entry.crc) || differs(local_compressed, entry.compressed_size) ||
+            differs(local_size, entry.size))
+            fail_archive("damaged entry " + name +
+                         ": its local header disagrees with the central directory");
+        entry.data_offset = entry.header_offset + wanted;
+        if (entry.data_offset > directory_offset ||
+            entry.compressed_size > directory_offset - entry.data_offset)
+            fail_archive("overlapping entries: " + name + " reaches into the central directory");
+    }
+
+    std::vector<std::size_t> by_offset(list.size());
+    std::iota(by_offset.begin(), by_offset.end(), std::size_t{0});
+    std::sort(by_offset.begin(), by_offset.end(), [this](std::size_t a, std::size_t b) {
+        return list[a].header_offset < list[b].header_offset;
+    });
+    for (std::size_t i = 1; i < by_offset.size(); ++i) {
+        const ZipEntry &before = list[by_offset[i - 1]];
+        const ZipEntry &after = list[by_offset[i]];
+        if (after.header_offset < before.data_offset + before.compressed_size)
+            fail_archive("overlapping entries: " + before.name + " and " + after.name);
+    }
+}
+
+void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
+    const std::string &name = entry.name;
+    std::vector<unsigned char> input(
+        static_cast<std::size_t>(std::min<std::uint64_t>(run_size, entry.compressed_size)));
+    std::uint64_t offset = entry.data_offset;
+    std::uint64_t left = entry.compressed_size;
+    std::uint64_t produced = 0;
+    uLong crc = ::crc32(0, nullptr, 0);
+    const auto deliver = [&](const unsigned char *data, std::size_t size) {
+        if (size > entry.size - produced)
+            fail_archive(name + " holds more than it declares");
+        produced += size;
+        crc = ::crc32_z(crc, data, size);
+        sink(data, size);
+    };
+
+    if (entry.method == zip::method_stored) {
+        if (entry.compressed_size != entry.size)
+            fail_archive("damaged entry " + name + ": wrong size for a stored entry");
+        while (left > 0) {
+            const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(left, run_size));
+            read_at(offset, input.data(), part);
+            offset += part;
+            left -= part;
+            deliver(input.data(), part);
+        }
+    } else {
+        z_stream stream{};
+        if (::inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+            fail_archive("out of memory");
+        struct End {
+            z_stream &stream;
+            ~End() { ::inflateEnd(&stream); }
+        } end{stream};
+        std::vector<unsigned char> output(run_size);
+        int status = Z_OK;
+        while (status != Z_STREAM_END) {
+            if (stream.avail_in == 0) {
+                if (left == 0)
+                    fail_archive("damaged entry " + name + ": its data ends early (wrong size)");
+                const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(left, run_size));
+                read_at(offset, input.data(), part);
+                offset += part;
+                left -= part;
+                stream.next_in = input.data();
+                stream.avail_in = static_cast<uInt>(part);
+            }
+            stream.next_out = output.data();
+            stream.avail_out = static_cast<uInt>(output.size());
+            status = ::inflate(&stream, Z_NO_FLUSH);
+            if (status != Z_OK && status != Z_STREAM_END)
+                fail_archive("damaged entry " + name + ": " +
+                             (stream.msg != nullptr ? stream.msg : "invalid compressed data"));
+            deliver(output.data(), output.size() - stream.avail_out);
+        }
+    }
+    if (produced != entry.size)
+        fail_archive(name + " is shorter than it declares (wrong size)");
+    if (crc != entry.crc)
+        fail_archive("damaged entry " + name + ": CRC mismatch");
+}
+
+} // namespace zrv
