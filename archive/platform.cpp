@@ -55,6 +55,8 @@ void sync_folder(const std::string &path) {
     ::close(fd);
 }
 
+// Works one folder at a time through open descriptors, going back up by "..", so that neither
+// the depth of the tree nor the length of its paths limits it.
 void remove_tree(const std::string &path) {
     struct stat info;
     if (::lstat(path.c_str(), &info) != 0)
@@ -63,17 +65,61 @@ void remove_tree(const std::string &path) {
         ::unlink(path.c_str());
         return;
     }
-    ::chmod(path.c_str(), 0700);
-    if (DIR *dir = ::opendir(path.c_str())) {
-        std::vector<std::string> children;
-        while (const dirent *entry = ::readdir(dir)) {
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                children.push_back(path + "/" + entry->d_name);
+    struct Level {
+        std::vector<std::string> children; // its folders still to remove
+        std::string current;               // the one being removed now
+    };
+    std::vector<Level> levels;
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    bool entered = true;
+    while (fd >= 0) {
+        if (entered) {
+            // Removes the files and links at once; folders wait their turn.
+            levels.emplace_back();
+            ::fchmod(fd, 0700);
+            const int listing = ::dup(fd);
+            DIR *dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+            while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
+                if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+                    continue;
+                struct stat child;
+                if (::fstatat(fd, entry->d_name, &child, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    S_ISDIR(child.st_mode))
+                    levels.back().children.push_back(entry->d_name);
+                else
+                    ::unlinkat(fd, entry->d_name, 0);
+            }
+            if (dir != nullptr)
+                ::closedir(dir);
+            else if (listing >= 0)
+                ::close(listing);
         }
-        ::closedir(dir);
-        for (const std::string &child : children)
-            remove_tree(child);
+        Level &level = levels.back();
+        if (!level.children.empty()) {
+            std::string name = std::move(level.children.back());
+            level.children.pop_back();
+            const int child =
+                ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child < 0)
+                continue;
+            ::close(fd);
+            fd = child;
+            entered = true;
+            levels.back().current = std::move(name);
+            continue;
+        }
+        levels.pop_back();
+        if (levels.empty())
+            break;
+        const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = parent;
+        if (fd >= 0)
+            ::unlinkat(fd, levels.back().current.c_str(), AT_REMOVEDIR);
+        entered = false;
     }
+    if (fd >= 0)
+        ::close(fd);
     ::rmdir(path.c_str());
 }
 

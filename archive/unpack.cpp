@@ -173,12 +173,6 @@ public:
             result += "/" + **it;
         return result;
     }
-    int depth(int id) const {
-        int depth = 0;
-        for (; id != root; id = (*this)[id].parent)
-            ++depth;
-        return depth;
-    }
     // The number to try next for another entry called `name` in `parent`.
     int &next_number(int parent, const std::string &name) {
         return numbers.try_emplace({parent, name}, 2).first->second;
@@ -286,6 +280,7 @@ private:
     // On the calling thread: makes what a record describes in the staging folder.
     void write_record(Record &record);
     int make_folders(const std::vector<std::string> &components, std::size_t count);
+    int folder_fd(int folder);
     int claim_name(int parent, const std::string &leaf, Kind kind);
     void make_links();
     void apply_folder_attributes();
@@ -299,6 +294,10 @@ private:
     mode_t umask = 022;
     std::string staging;
     StagingTree tree;
+    // An open folder of the staging tree, moved a level at a time, so that nothing is reached
+    // through a long path however deep the tree.
+    int cursor = StagingTree::root;
+    UniqueFd cursor_fd{-1};
     std::vector<int> links;
     std::size_t link_bytes = 0;
     // The file being written and its path.
@@ -361,6 +360,40 @@ void Unpacker::make_staging_folder() {
         staging.clear();
         fail_errno("cannot unpack into", parent_path(target));
     }
+    cursor_fd.reset(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (cursor_fd.get() < 0)
+        fail_errno("cannot unpack into", staging);
+}
+
+// An open descriptor of `folder`, reached from the cursor when it is a step away, and from the
+// top one folder at a time otherwise.
+int Unpacker::folder_fd(int folder) {
+    if (folder == cursor)
+        return cursor_fd.get();
+    const auto open_below = [](int parent_fd, const char *name) {
+        return ::openat(parent_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    };
+    int fd = -1;
+    if (folder != StagingTree::root && tree[folder].parent == cursor) {
+        fd = open_below(cursor_fd.get(), tree[folder].name.c_str());
+    } else if (cursor != StagingTree::root && tree[cursor].parent == folder) {
+        fd = open_below(cursor_fd.get(), "..");
+    } else {
+        std::vector<int> chain;
+        for (int node = folder; node != StagingTree::root; node = tree[node].parent)
+            chain.push_back(node);
+        fd = ::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        for (auto it = chain.rbegin(); fd >= 0 && it != chain.rend(); ++it) {
+            const int next = open_below(fd, tree[*it].name.c_str());
+            ::close(fd);
+            fd = next;
+        }
+    }
+    if (fd < 0)
+        fail_errno("cannot unpack to", tree.path(staging, folder));
+    cursor_fd.reset(fd);
+    cursor = folder;
+    return fd;
 }
 
 // Names as the entry says: Unix hosts write bytes as they are; a name from Windows without the
@@ -474,11 +507,10 @@ int Unpacker::make_folders(const std::vector<std::string> &components, std::size
             folder = child;
             continue;
         }
-        const int made = tree.add(folder, components[i], Kind::folder);
-        const std::string path = tree.path(staging, made);
-        if (::mkdir(path.c_str(), 0700) != 0)
-            fail_errno("cannot unpack to", path);
-        folder = made;
+        // Made with the usual mode: only folders the archive lists get theirs at the end.
+        if (::mkdirat(folder_fd(folder), components[i].c_str(), 0777 & ~umask) != 0)
+            fail_errno("cannot unpack to", tree.path(staging, folder) + "/" + components[i]);
+        folder = tree.add(folder, components[i], Kind::folder);
     }
     return folder;
 }
@@ -498,8 +530,8 @@ int Unpacker::claim_name(int parent, const std::string &leaf, Kind kind) {
         if (kind == Kind::link)
             return id; // made once every file is in place
         file_name = tree.path(staging, id);
-        file.reset(
-            ::open(file_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        file.reset(::openat(folder_fd(parent), name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (file.get() >= 0)
             return id;
         if (errno != EEXIST)
@@ -592,33 +624,28 @@ void Unpacker::make_links() {
                          " leads outside the folder");
     }
     for (const int id : links) {
-        const std::string path = tree.path(staging, id);
-        if (::symlink(tree[id].link_target.c_str(), path.c_str()) != 0)
-            fail_errno("cannot unpack to", path);
+        if (::symlinkat(tree[id].link_target.c_str(), folder_fd(tree[id].parent),
+                        tree[id].name.c_str()) != 0)
+            fail_errno("cannot unpack to", tree.path(staging, id));
     }
 }
 
-// Folder times and permissions are set last and deepest first, so that writing their contents
-// neither changes the times nor runs into a read-only folder.
+// Folder times and permissions are set last, each folder after everything in it (made after
+// it, so in reverse order of making), so that writing their contents neither changes the times
+// nor runs into a read-only folder.
 void Unpacker::apply_folder_attributes() {
-    std::vector<std::pair<int, int>> ordered; // depth, node
-    for (std::size_t id = 1; id < tree.size(); ++id) {
-        const int node = static_cast<int>(id);
-        if (tree[node].kind == Kind::folder)
-            ordered.emplace_back(tree.depth(node), node);
-    }
-    std::sort(ordered.begin(), ordered.end(), std::greater<>());
-    for (const auto &[depth, node] : ordered) {
-        const std::string path = tree.path(staging, node);
-        // Folders the archive only implies get the usual mode.
-        const Attributes attributes = tree[node].has_attributes
-                                          ? tree[node].attributes
-                                          : Attributes{0777 & ~umask, {0, UTIME_OMIT}};
+    for (int node = static_cast<int>(tree.size()) - 1; node > StagingTree::root; --node) {
+        if (!tree[node].has_attributes)
+            continue;
+        const Attributes &attributes = tree[node].attributes;
+        const int parent_fd = folder_fd(tree[node].parent);
+        const char *name = tree[node].name.c_str();
         const struct timespec times[2] = {attributes.mtime, attributes.mtime};
-        if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
-            ::chmod(path.c_str(), attributes.perm) != 0)
-            fail_errno("cannot unpack to", path);
+        if (::utimensat(parent_fd, name, times, AT_SYMLINK_NOFOLLOW) != 0 ||
+            ::fchmodat(parent_fd, name, attributes.perm, 0) != 0)
+            fail_errno("cannot unpack to", tree.path(staging, node));
     }
+    cursor_fd.reset(-1);
     if (::chmod(staging.c_str(), 0777 & ~umask) != 0)
         fail_errno("cannot unpack to", staging);
 }

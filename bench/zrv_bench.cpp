@@ -1,8 +1,10 @@
 // Packing and unpacking speed of the archive component against the command-line ZIP tools,
 // measured in the same run on the same corpus. Prints ratios, never pass/fail.
 //
-// Usage: zrv_bench [--size-mb N] [--large-mb N] [--dir PATH] [--tree PATH]
+// Usage: zrv_bench [--size-mb N] [--large-mb N] [--dir PATH] [--tree PATH] [--shapes-only 1]
 // (defaults: a 500 MB generated corpus and a 2048 MB single file, under ./bench-corpus).
+// First it unpacks small archives shaped to cost time or memory (deep, link-heavy,
+// repetitive), made by Python's zipfile, and prints the peak memory and time of each.
 // --tree takes a copy of a real folder as the corpus instead, such as /usr/include: generated
 // text compresses unlike real text, so a size or speed seen on one should be checked on the
 // other.
@@ -143,6 +145,55 @@ void generate_large_file(const fs::path &path, std::uint64_t total_bytes) {
     }
 }
 
+// Small archives shaped to cost: each is unpacked (or refused) by the component in a child
+// process, which reports its own peak memory.
+void measure_shapes(const fs::path &base) {
+    static const char *const maker = R"(
+import sys, zipfile
+shape, path = sys.argv[1], sys.argv[2]
+def link(archive, name, target):
+    info = zipfile.ZipInfo(name)
+    info.create_system = 3
+    info.external_attr = (0o120777 << 16)
+    archive.writestr(info, target)
+with zipfile.ZipFile(path, "w") as archive:
+    if shape == "deep":
+        for i in range(40):
+            archive.writestr("%d/" % i + "d/" * 1799 + "f", "x")
+    elif shape == "long links":
+        for i in range(6000):
+            link(archive, "l%d" % i, "a/" * 16384)
+    elif shape == "many links":
+        archive.writestr("f", "x")
+        for i in range(20000):
+            link(archive, "l%d" % i, "l%d" % (i - 1) if i else "f")
+    elif shape == "links into a deep folder":
+        archive.writestr("d/" * 1800 + "f", "x")
+        for i in range(200):
+            link(archive, "l%d" % i, "d/" * 1800 + "f")
+    elif shape == "one name 9000 times":
+        for i in range(9000):
+            archive.writestr("same.txt", "x")
+)";
+    std::printf("shapes (unpacking; each should stay under 64 MiB and a few seconds):\n");
+    for (const char *shape :
+         {"deep", "long links", "many links", "links into a deep folder", "one name 9000 times"}) {
+        const fs::path archive = base / "shape.zip";
+        if (!run_tool({"python3", "-c", maker, shape, archive}, base)) {
+            std::printf("  %-26s could not be made\n", shape);
+            continue;
+        }
+        const Measure unpacked = measure([&] {
+            return ZWZipExtract(wide(archive).c_str(), wide(base / "shape-out").c_str()) != 0;
+        });
+        std::printf("  %-26s %7.1f KB archive  %6.2f s  peak %6ld KiB  %s\n", shape,
+                    static_cast<double>(fs::file_size(archive)) / 1e3, unpacked.seconds,
+                    unpacked.peak_kib, unpacked.ok ? "unpacked" : "refused");
+        fs::remove_all(base / "shape-out");
+        fs::remove(archive);
+    }
+}
+
 void print_row(const char *what, const Measure &ours, const Measure &peer, const char *peer_name) {
     std::printf("%-8s ours %7.2f s  %-12s %7.2f s  ratio %.2fx  (ours %s, peer %s)\n", what,
                 ours.seconds, peer_name, peer.seconds, ours.seconds / peer.seconds,
@@ -156,6 +207,7 @@ int main(int argc, char **argv) {
     std::uint64_t large_mb = 2048;
     fs::path base = fs::current_path() / "bench-corpus";
     fs::path tree;
+    bool shapes_only = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--size-mb") == 0)
             size_mb = std::strtoull(argv[i + 1], nullptr, 10);
@@ -165,8 +217,16 @@ int main(int argc, char **argv) {
             base = argv[i + 1];
         else if (std::strcmp(argv[i], "--tree") == 0)
             tree = argv[i + 1];
+        else if (std::strcmp(argv[i], "--shapes-only") == 0)
+            shapes_only = std::strcmp(argv[i + 1], "0") != 0;
     }
     fs::remove_all(base);
+    fs::create_directories(base);
+    measure_shapes(base);
+    if (shapes_only) {
+        fs::remove_all(base);
+        return 0;
+    }
     const fs::path corpus = base / "corpus";
     if (tree.empty()) {
         std::printf("generating %llu MB corpus in %s\n", static_cast<unsigned long long>(size_mb),
