@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -51,8 +53,11 @@ public:
     void complete();
 
 private:
+    void remove_created_folders();
+
     std::string final_path;
     std::string temp_path;
+    std::vector<std::string> created_folders;
     UniqueFd file{-1};
     struct stat info {};
     bool completed = false;
@@ -60,23 +65,36 @@ private:
 
 TemporaryArchive::TemporaryArchive(const std::string &archive_path) : final_path(archive_path) {
     const std::string folder = parent_path(archive_path);
-    make_folders(folder);
     struct stat existing;
     if (::lstat(final_path.c_str(), &existing) == 0) {
         errno = EEXIST;
         fail_errno("cannot create archive", final_path);
     }
-    temp_path = folder + "/." + base_name(archive_path) + ".XXXXXX";
+    created_folders = make_folders(folder);
+    // A short name of fixed length, so any archive name that fits the folder fits here too.
+    temp_path = folder + "/.zrv-XXXXXX";
     const int fd = ::mkostemp(temp_path.data(), O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        const int error = errno;
+        remove_created_folders();
+        errno = error;
         fail_errno("cannot create archive", final_path);
+    }
     file.reset(fd);
     ::fstat(fd, &info);
 }
 
 TemporaryArchive::~TemporaryArchive() {
-    if (!completed)
-        ::unlink(temp_path.c_str());
+    if (completed)
+        return;
+    ::unlink(temp_path.c_str());
+    remove_created_folders();
+}
+
+// Only the folders this call made, and only while they are empty.
+void TemporaryArchive::remove_created_folders() {
+    for (auto it = created_folders.rbegin(); it != created_folders.rend(); ++it)
+        ::rmdir(it->c_str());
 }
 
 void TemporaryArchive::complete() {
@@ -313,6 +331,7 @@ public:
 
 private:
     void add_child(const std::string &path, const std::string &name);
+    void add_link(const std::string &path, const std::string &name, const struct stat &info);
     // A folder (no data) or a link (its target as data).
     void add_from_memory(const EntryHeader &header, std::vector<unsigned char> data);
 
@@ -329,8 +348,7 @@ Packer::Packer(const std::string &archive_path, Compression compression)
 
 EntryHeader header_for(const std::string &name, const struct stat &info, mode_t type) {
     // Permission bits only: setuid, setgid and sticky bits never travel in an archive.
-    return {name, static_cast<mode_t>(type | (info.st_mode & 0777)),
-            static_cast<std::int64_t>(info.st_mtim.tv_sec), 0};
+    return {name, static_cast<mode_t>(type | (info.st_mode & 0777)), info.st_mtim, 0};
 }
 
 void Packer::add_from_memory(const EntryHeader &header, std::vector<unsigned char> data) {
@@ -382,7 +400,8 @@ void Packer::add_file(const std::string &path, const std::string &name, bool fol
             got += static_cast<std::size_t>(n);
         }
         if (got != wanted)
-            fail("cannot pack " + path + ": the file changed while it was read");
+            fail("cannot pack " + path + ": its size is not the " +
+                 std::to_string(entry->header.size) + " bytes it had when it was listed");
         piece->input.resize(wanted);
         read_so_far += wanted;
 
@@ -435,7 +454,14 @@ void Packer::add_folder(const std::string &path, const std::string &name) {
         add_child(path + "/" + child, name + "/" + child);
 }
 
+// A name the unpacker would refuse is refused here, so no archive is written that cannot be read.
+void check_name(const std::string &path, const std::string &name) {
+    if (has_control_characters(name))
+        fail("cannot pack " + path + ": its name holds a control character");
+}
+
 void Packer::add_child(const std::string &path, const std::string &name) {
+    check_name(path, name);
     struct stat info;
     if (::lstat(path.c_str(), &info) != 0)
         fail_errno("cannot read", path);
@@ -447,18 +473,57 @@ void Packer::add_child(const std::string &path, const std::string &name) {
     } else if (S_ISDIR(info.st_mode)) {
         add_folder(path, name);
     } else if (S_ISLNK(info.st_mode)) {
-        std::vector<unsigned char> target(static_cast<std::size_t>(info.st_size) + 1);
-        const ssize_t length =
-            ::readlink(path.c_str(), reinterpret_cast<char *>(target.data()), target.size());
-        if (length < 0)
-            fail_errno("cannot read link", path);
-        if (static_cast<std::size_t>(length) >= target.size())
-            fail("cannot pack " + path + ": the link changed while it was read");
-        target.resize(static_cast<std::size_t>(length));
-        add_from_memory(header_for(name, info, S_IFLNK), std::move(target));
+        add_link(path, name, info);
     } else {
         fail("cannot pack " + path + ": not a regular file, folder or link");
     }
+}
+
+// Whether `target`, followed from the link `name`, stays inside the top folder the link was
+// packed with: the unpacker makes no link that leads out.
+bool stays_in_top_folder(const std::string &name, const std::string &target) {
+    if (target.empty() || target[0] == '/')
+        return false;
+    // How deep below the top folder the path has got: the link's own folder to start with.
+    std::ptrdiff_t depth = std::count(name.begin(), name.end(), '/') - 1;
+    std::size_t start = 0;
+    while (start <= target.size()) {
+        std::size_t end = target.find('/', start);
+        if (end == std::string::npos)
+            end = target.size();
+        const std::string component = target.substr(start, end - start);
+        start = end + 1;
+        if (component == "..")
+            --depth;
+        else if (!component.empty() && component != ".")
+            ++depth;
+        if (depth < 0)
+            return false;
+    }
+    return true;
+}
+
+// A link inside the folder stays a link; one that leads out is stored as the file it leads
+// to, as zip does, and fails when it leads to a folder or to nothing.
+void Packer::add_link(const std::string &path, const std::string &name, const struct stat &info) {
+    std::vector<unsigned char> target(static_cast<std::size_t>(info.st_size) + 1);
+    const ssize_t length =
+        ::readlink(path.c_str(), reinterpret_cast<char *>(target.data()), target.size());
+    if (length < 0)
+        fail_errno("cannot read link", path);
+    if (static_cast<std::size_t>(length) >= target.size())
+        fail("cannot pack " + path + ": the link changed while it was read");
+    target.resize(static_cast<std::size_t>(length));
+    if (stays_in_top_folder(name, std::string(target.begin(), target.end()))) {
+        add_from_memory(header_for(name, info, S_IFLNK), std::move(target));
+        return;
+    }
+    struct stat led_to;
+    if (::stat(path.c_str(), &led_to) != 0)
+        fail("cannot pack " + path + ": the link leads outside the folder, to nothing");
+    if (S_ISDIR(led_to.st_mode))
+        fail("cannot pack " + path + ": the link leads outside the folder, to a folder");
+    add_file(path, name, true);
 }
 
 void Packer::finish() {
@@ -474,6 +539,20 @@ std::string unique_top_name(const std::string &name, std::set<std::string> &take
         candidate = numbered_name(name, n);
     taken.insert(candidate);
     return candidate;
+}
+
+// The name a picked path denotes: "a/b/." is b and "a/b/.." is a.
+std::string top_name(const std::string &path) {
+    std::string name = base_name(path);
+    if (name == "." || name == "..") {
+        char resolved[PATH_MAX];
+        if (::realpath(path.c_str(), resolved) == nullptr)
+            fail_errno("cannot read", path);
+        name = base_name(resolved);
+    }
+    if (name.empty() || name == "/")
+        fail("cannot pack " + path + ": the folder has no name to pack it under");
+    return name;
 }
 
 } // namespace
@@ -503,7 +582,8 @@ void pack(const std::vector<std::string> &files, const std::vector<std::string> 
     Packer packer(archive_path, compression);
     std::set<std::string> taken;
     for (const Item &item : items) {
-        const std::string name = unique_top_name(base_name(item.path), taken);
+        const std::string name = unique_top_name(top_name(item.path), taken);
+        check_name(item.path, name);
         if (item.is_folder)
             packer.add_folder(item.path, name);
         else

@@ -137,20 +137,29 @@ mode_t process_umask() {
     return static_cast<mode_t>(mask);
 }
 
-void make_folders(const std::string &path) {
+std::vector<std::string> make_folders(const std::string &path) {
     struct stat info;
     if (::stat(path.c_str(), &info) == 0) {
         if (!S_ISDIR(info.st_mode)) {
             errno = ENOTDIR;
             fail_errno("cannot create folder", path);
         }
-        return;
+        return {};
     }
     const std::string parent = parent_path(path);
+    std::vector<std::string> created;
     if (parent != path)
-        make_folders(parent);
-    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
+        created = make_folders(parent);
+    if (::mkdir(path.c_str(), 0777) == 0) {
+        created.push_back(path);
+    } else if (errno != EEXIST) {
+        const int error = errno;
+        for (auto it = created.rbegin(); it != created.rend(); ++it)
+            ::rmdir(it->c_str());
+        errno = error;
         fail_errno("cannot create folder", path);
+    }
+    return created;
 }
 
 } // namespace zrv

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace zrv {
 
@@ -40,7 +41,7 @@ void remove_tree(const std::string &path);
 // race with other threads creating files).
 mode_t process_umask();
 
-// Creates every missing folder of `path`.
-void make_folders(const std::string &path);
+// Creates every missing folder of `path`; returns those it created, outermost first.
+std::vector<std::string> make_folders(const std::string &path);
 
 } // namespace zrv

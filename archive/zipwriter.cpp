@@ -1,212 +1,253 @@
 #include "archive/zipwriter.h"
 
 #include "archive/failure.h"
+#include "archive/names.h"
+#include "archive/zipformat.h"
 
-#include <minizip/zip.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
+#include <climits>
 #include <ctime>
-#include <memory>
-#include <vector>
 
 namespace zrv {
 
 namespace {
 
-constexpr uLong version_made_by_unix = (3 << 8) | 30;
-constexpr uLong utf8_name_flag = 0x800;
+constexpr std::size_t flush_size = 1 << 20;
+// Entries from this size on get ZIP64 sizes up front: deflate may grow what does not
+// compress, and the local header is written before the compressed size is known.
 constexpr std::uint64_t zip64_threshold = 0xF0000000ULL;
-constexpr uLong msdos_folder_attribute = 0x10;
+constexpr std::uint16_t made_by_unix = zip::host_unix << 8 | 30;
+constexpr std::uint16_t version_needed = 20;
+constexpr std::uint16_t version_needed_zip64 = 45;
+constexpr std::uint32_t msdos_folder_attribute = 0x10;
+// The range of the extended timestamp's 32 bits: signed before 1970, unsigned from 2038.
+constexpr std::int64_t earliest_unix_time = INT32_MIN;
+constexpr std::int64_t latest_unix_time = UINT32_MAX;
 
-} // namespace
-
-// minizip writes a header a field at a time and goes back to patch each entry's local header,
-// so its writes are gathered here and reach the file in large runs: one system call per
-// megabyte or so instead of a dozen per entry. A patch of bytes still gathered is made in
-// memory; any other goes to the file.
-struct ZipWriter::Output {
-    static constexpr std::size_t flush_size = 1 << 20;
-
-    int fd;
-    std::uint64_t position = 0; // where minizip's next write goes
-    std::uint64_t end = 0;      // the length of the file as minizip sees it
-    std::uint64_t gathered_at = 0;
-    std::vector<unsigned char> gathered;
-
-    bool flush() {
-        std::size_t done = 0;
-        while (done < gathered.size()) {
-            const ssize_t written = ::pwrite(fd, gathered.data() + done, gathered.size() - done,
-                                             static_cast<off_t>(gathered_at + done));
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0) {
-                if (written == 0)
-                    errno = EIO;
-                return false;
-            }
-            done += static_cast<std::size_t>(written);
-        }
-        gathered_at += gathered.size();
-        gathered.clear();
-        return true;
-    }
-
-    bool write(const unsigned char *data, std::size_t size) {
-        if (position < gathered_at || position > gathered_at + gathered.size()) {
-            if (!flush())
-                return false;
-            gathered_at = position;
-        }
-        const std::size_t offset = static_cast<std::size_t>(position - gathered_at);
-        const std::size_t overwritten = std::min(size, gathered.size() - offset);
-        std::copy(data, data + overwritten, gathered.begin() + static_cast<std::ptrdiff_t>(offset));
-        gathered.insert(gathered.end(), data + overwritten, data + size);
-        position += size;
-        end = std::max(end, position);
-        return gathered.size() < flush_size || flush();
-    }
-};
-
-namespace {
-
-using Output = ZipWriter::Output;
-
-voidpf ZCALLBACK open_output(voidpf opaque, const void *, int) {
-    return opaque;
-}
-
-// The archive is only ever written, never read back.
-uLong ZCALLBACK read_output(voidpf, voidpf, void *, uLong) {
-    errno = EBADF;
-    return 0;
-}
-
-uLong ZCALLBACK write_output(voidpf, voidpf stream, const void *buffer, uLong size) {
-    return static_cast<Output *>(stream)->write(static_cast<const unsigned char *>(buffer), size)
-               ? size
-               : 0;
-}
-
-ZPOS64_T ZCALLBACK tell_output(voidpf, voidpf stream) {
-    return static_cast<Output *>(stream)->position;
-}
-
-long ZCALLBACK seek_output(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-    Output &output = *static_cast<Output *>(stream);
-    const std::uint64_t base = origin == ZLIB_FILEFUNC_SEEK_SET   ? 0
-                               : origin == ZLIB_FILEFUNC_SEEK_CUR ? output.position
-                                                                  : output.end;
-    output.position = base + offset;
-    return 0;
-}
-
-int ZCALLBACK close_output(voidpf, voidpf stream) {
-    return static_cast<Output *>(stream)->flush() ? 0 : -1;
-}
-
-int ZCALLBACK output_error(voidpf, voidpf) {
-    return 0;
-}
-
-// The extended timestamp field: the modification time in UTC seconds, which DOS times in
-// local time and two-second steps cannot carry.
-void put_timestamp(unsigned char (&field)[9], std::int64_t mtime) {
-    const auto seconds =
-        static_cast<std::uint32_t>(mtime < 0 ? 0 : (mtime > INT32_MAX ? INT32_MAX : mtime));
-    field[0] = 0x55;
-    field[1] = 0x54;
-    field[2] = 5;
-    field[3] = 0;
-    field[4] = 1;
-    for (int i = 0; i < 4; ++i)
-        field[5 + i] = static_cast<unsigned char>(seconds >> (8 * i));
-}
-
-} // namespace
-
-ZipWriter::ZipWriter(int fd, const std::string &path)
-    : output(std::make_unique<Output>()), path(path) {
-    output->fd = fd;
-    zlib_filefunc64_def io{};
-    io.zopen64_file = open_output;
-    io.zread_file = read_output;
-    io.zwrite_file = write_output;
-    io.ztell64_file = tell_output;
-    io.zseek64_file = seek_output;
-    io.zclose_file = close_output;
-    io.zerror_file = output_error;
-    io.opaque = output.get();
-    zip = zipOpen2_64(path.c_str(), APPEND_STATUS_CREATE, nullptr, &io);
-    if (zip == nullptr)
-        fail_write("cannot write archive");
-}
-
-ZipWriter::~ZipWriter() {
-    if (zip != nullptr)
-        zipClose(zip, nullptr);
-}
-
-void ZipWriter::fail_write(const char *what) const {
-    if (errno == 0)
-        errno = EIO;
-    fail_errno(what, path);
-}
-
-void ZipWriter::begin_entry(const EntryHeader &header, Method method) {
-    zip_fileinfo info{};
-    const std::time_t mtime = static_cast<std::time_t>(header.mtime);
+// DOS time and date in local time, two-second steps, 1980 to 2107.
+void put_dos_time(std::string &out, std::int64_t seconds) {
+    const std::time_t time = static_cast<std::time_t>(seconds);
     struct tm local {};
-    if (::localtime_r(&mtime, &local) != nullptr) {
-        info.tmz_date.tm_sec = static_cast<uInt>(local.tm_sec);
-        info.tmz_date.tm_min = static_cast<uInt>(local.tm_min);
-        info.tmz_date.tm_hour = static_cast<uInt>(local.tm_hour);
-        info.tmz_date.tm_mday = static_cast<uInt>(local.tm_mday);
-        info.tmz_date.tm_mon = static_cast<uInt>(local.tm_mon);
-        info.tmz_date.tm_year = static_cast<uInt>(local.tm_year + 1900);
+    if (::localtime_r(&time, &local) == nullptr || local.tm_year < 80) {
+        local = {};
+        local.tm_year = 80;
+        local.tm_mday = 1;
+    } else if (local.tm_year > 207) {
+        local = {};
+        local.tm_year = 207;
+        local.tm_mon = 11;
+        local.tm_mday = 31;
+        local.tm_hour = 23;
+        local.tm_min = 59;
+        local.tm_sec = 58;
     }
-    info.external_fa = static_cast<uLong>(header.mode) << 16;
-    if (S_ISDIR(header.mode))
-        info.external_fa |= msdos_folder_attribute;
+    zip::put16(out, static_cast<std::uint16_t>(local.tm_hour << 11 | local.tm_min << 5 |
+                                               local.tm_sec / 2));
+    zip::put16(out, static_cast<std::uint16_t>((local.tm_year - 80) << 9 | (local.tm_mon + 1) << 5 |
+                                               local.tm_mday));
+}
 
-    unsigned char timestamp[9];
-    put_timestamp(timestamp, header.mtime);
-    errno = 0;
-    const int status = zipOpenNewFileInZip4_64(
-        zip, header.name.c_str(), &info, timestamp, sizeof timestamp, timestamp, sizeof timestamp,
-        nullptr, method == Method::deflated ? Z_DEFLATED : 0, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS,
-        DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, version_made_by_unix, utf8_name_flag,
-        header.size >= zip64_threshold ? 1 : 0);
-    if (status != ZIP_OK)
-        fail_write("cannot write archive");
+// The extended timestamp (modification time only) and the NTFS field (the same time for all
+// three of its times, to keep archives of the same tree identical).
+std::string time_fields(const struct timespec &mtime) {
+    std::string out;
+    const std::int64_t seconds = mtime.tv_sec;
+    zip::put16(out, zip::extra_timestamp);
+    zip::put16(out, 5);
+    out += '\x01';
+    zip::put32(
+        out, static_cast<std::uint32_t>(std::clamp(seconds, earliest_unix_time, latest_unix_time)));
+    const std::int64_t ticks =
+        seconds < -zip::ntfs_epoch_offset
+            ? 0
+            : (seconds + zip::ntfs_epoch_offset) * zip::ntfs_ticks_per_second + mtime.tv_nsec / 100;
+    zip::put16(out, zip::extra_ntfs);
+    zip::put16(out, 32);
+    zip::put32(out, 0);
+    zip::put16(out, 1);
+    zip::put16(out, 24);
+    for (int i = 0; i < 3; ++i)
+        zip::put64(out, static_cast<std::uint64_t>(ticks));
+    return out;
+}
+
+std::uint32_t narrow(std::uint64_t value) {
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, zip::size_overflow));
+}
+
+} // namespace
+
+ZipWriter::ZipWriter(int fd, const std::string &path) : fd(fd), path(path) {}
+
+void ZipWriter::write_at(std::uint64_t offset, const char *data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t written =
+            ::pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            fail_errno("cannot write archive", path);
+        }
+        done += static_cast<std::size_t>(written);
+    }
+}
+
+void ZipWriter::flush() {
+    write_at(gathered_at, gathered.data(), gathered.size());
+    gathered_at += gathered.size();
+    gathered.clear();
+}
+
+void ZipWriter::put(const std::string &bytes) {
+    gathered += bytes;
+    if (gathered.size() >= flush_size)
+        flush();
+}
+
+// A header is always put whole, so it lies either all in memory or all in the file.
+void ZipWriter::patch(std::uint64_t offset, const std::string &bytes) {
+    if (offset >= gathered_at)
+        gathered.replace(static_cast<std::size_t>(offset - gathered_at), bytes.size(), bytes);
+    else
+        write_at(offset, bytes.data(), bytes.size());
+}
+
+void ZipWriter::begin_entry(const EntryHeader &entry, Method entry_method) {
+    header = entry;
+    method = entry_method;
+    zip64 = header.size >= zip64_threshold;
+    header_offset = gathered_at + gathered.size();
+    compressed = 0;
+
+    std::string extra;
+    if (zip64) {
+        zip::put16(extra, zip::extra_zip64);
+        zip::put16(extra, 16);
+        zip::put64(extra, 0); // sizes, filled in at the end of the entry
+        zip::put64(extra, 0);
+    }
+    extra += time_fields(header.mtime);
+    std::string local;
+    zip::put32(local, zip::local_header_signature);
+    zip::put16(local, zip64 ? version_needed_zip64 : version_needed);
+    zip::put16(local, is_valid_utf8(header.name) ? zip::flag_utf8 : 0);
+    zip::put16(local, method == Method::deflated ? zip::method_deflated : zip::method_stored);
+    put_dos_time(local, header.mtime.tv_sec);
+    zip::put32(local, 0); // CRC and sizes, filled in at the end of the entry
+    zip::put32(local, zip64 ? zip::size_overflow : 0);
+    zip::put32(local, zip64 ? zip::size_overflow : 0);
+    zip::put16(local, static_cast<std::uint16_t>(header.name.size()));
+    zip::put16(local, static_cast<std::uint16_t>(extra.size()));
+    put(local + header.name + extra);
 }
 
 void ZipWriter::write(const unsigned char *data, std::size_t size) {
-    while (size > 0) {
-        const auto part = static_cast<unsigned>(std::min<std::size_t>(size, 1u << 30));
-        errno = 0;
-        if (zipWriteInFileInZip(zip, data, part) != ZIP_OK)
-            fail_write("cannot write archive");
-        data += part;
-        size -= part;
+    compressed += size;
+    if (gathered.size() + size < flush_size) {
+        gathered.append(reinterpret_cast<const char *>(data), size);
+        return;
     }
+    flush();
+    write_at(gathered_at, reinterpret_cast<const char *>(data), size);
+    gathered_at += size;
 }
 
 void ZipWriter::end_entry(std::uint64_t size, std::uint32_t crc) {
-    errno = 0;
-    if (zipCloseFileInZipRaw64(zip, size, crc) != ZIP_OK)
-        fail_write("cannot write archive");
+    if (!zip64 && (size >= zip::size_overflow || compressed >= zip::size_overflow))
+        fail("cannot write archive " + path + ": " + header.name +
+             " grew past the size announced for it");
+    std::string sizes;
+    zip::put32(sizes, crc);
+    zip::put32(sizes, zip64 ? zip::size_overflow : narrow(compressed));
+    zip::put32(sizes, zip64 ? zip::size_overflow : narrow(size));
+    patch(header_offset + 14, sizes);
+    if (zip64) {
+        std::string zip64_sizes;
+        zip::put64(zip64_sizes, size);
+        zip::put64(zip64_sizes, compressed);
+        patch(header_offset + zip::local_header_size + header.name.size() + 4, zip64_sizes);
+    }
+
+    // The central record: ZIP64 values for whatever does not fit 32 bits.
+    std::string zip64_values;
+    if (size >= zip::size_overflow || zip64)
+        zip::put64(zip64_values, size);
+    if (compressed >= zip::size_overflow || zip64)
+        zip::put64(zip64_values, compressed);
+    if (header_offset >= zip::size_overflow)
+        zip::put64(zip64_values, header_offset);
+    std::string extra;
+    if (!zip64_values.empty()) {
+        zip::put16(extra, zip::extra_zip64);
+        zip::put16(extra, static_cast<std::uint16_t>(zip64_values.size()));
+        extra += zip64_values;
+    }
+    extra += time_fields(header.mtime);
+    std::uint32_t attributes = static_cast<std::uint32_t>(header.mode) << 16;
+    if (S_ISDIR(header.mode))
+        attributes |= msdos_folder_attribute;
+    std::string &record = directory;
+    zip::put32(record, zip::central_header_signature);
+    zip::put16(record, made_by_unix);
+    zip::put16(record, zip64_values.empty() ? version_needed : version_needed_zip64);
+    zip::put16(record, is_valid_utf8(header.name) ? zip::flag_utf8 : 0);
+    zip::put16(record, method == Method::deflated ? zip::method_deflated : zip::method_stored);
+    put_dos_time(record, header.mtime.tv_sec);
+    zip::put32(record, crc);
+    zip::put32(record, zip64 ? zip::size_overflow : narrow(compressed));
+    zip::put32(record, zip64 ? zip::size_overflow : narrow(size));
+    zip::put16(record, static_cast<std::uint16_t>(header.name.size()));
+    zip::put16(record, static_cast<std::uint16_t>(extra.size()));
+    zip::put16(record, 0); // comment
+    zip::put16(record, 0); // disk
+    zip::put16(record, 0); // internal attributes
+    zip::put32(record, attributes);
+    zip::put32(record, narrow(header_offset));
+    record += header.name;
+    record += extra;
+    ++entry_count;
 }
 
 void ZipWriter::close() {
-    errno = 0;
-    void *closing = zip;
-    zip = nullptr;
-    if (zipClose(closing, nullptr) != ZIP_OK)
-        fail_write("cannot write archive");
+    const std::uint64_t directory_offset = gathered_at + gathered.size();
+    put(directory);
+    const std::uint64_t zip64_end_offset = gathered_at + gathered.size();
+    std::string end;
+    if (entry_count >= zip::count_overflow || directory.size() >= zip::size_overflow ||
+        directory_offset >= zip::size_overflow) {
+        zip::put32(end, zip::zip64_end_signature);
+        zip::put64(end, zip::zip64_end_size - 12);
+        zip::put16(end, made_by_unix);
+        zip::put16(end, version_needed_zip64);
+        zip::put32(end, 0);
+        zip::put32(end, 0);
+        zip::put64(end, entry_count);
+        zip::put64(end, entry_count);
+        zip::put64(end, directory.size());
+        zip::put64(end, directory_offset);
+        zip::put32(end, zip::zip64_locator_signature);
+        zip::put32(end, 0);
+        zip::put64(end, zip64_end_offset);
+        zip::put32(end, 1);
+    }
+    const auto count =
+        static_cast<std::uint16_t>(std::min<std::uint64_t>(entry_count, zip::count_overflow));
+    zip::put32(end, zip::end_signature);
+    zip::put16(end, 0);
+    zip::put16(end, 0);
+    zip::put16(end, count);
+    zip::put16(end, count);
+    zip::put32(end, narrow(directory.size()));
+    zip::put32(end, narrow(directory_offset));
+    zip::put16(end, 0);
+    put(end);
+    flush();
 }
 
 } // namespace zrv

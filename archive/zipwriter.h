@@ -1,13 +1,16 @@
 // Writes a ZIP file entry by entry from data that is already compressed (or stored), so that
-// compression can run elsewhere, in parallel. Names are UTF-8 with the UTF-8 flag; Unix modes,
-// times and ZIP64 fields are written where they apply.
+// compression can run elsewhere, in parallel. Every entry says "made by Unix" with its mode;
+// names that are UTF-8 carry the UTF-8 flag, others go as their bytes without it. Times go in
+// the DOS fields, the extended timestamp (whole seconds, 1901-2106) and the NTFS field (any
+// time, to 100 ns). ZIP64 fields and the ZIP64 end record are written wherever a size, an
+// offset or the entry count needs them.
 #pragma once
 
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <vector>
 
 namespace zrv {
 
@@ -16,17 +19,14 @@ enum class Method { stored, deflated };
 struct EntryHeader {
     std::string name; // folders end with "/"
     mode_t mode;      // file type and permission bits
-    std::int64_t mtime;
+    struct timespec mtime;
     std::uint64_t size; // uncompressed
 };
 
 class ZipWriter {
 public:
-    // Writes to the open, empty, seekable file `fd`; `path` names it in error messages.
+    // Writes to the open, empty file `fd`; `path` names it in error messages.
     ZipWriter(int fd, const std::string &path);
-    ~ZipWriter();
-    ZipWriter(const ZipWriter &) = delete;
-    ZipWriter &operator=(const ZipWriter &) = delete;
 
     void begin_entry(const EntryHeader &header, Method method);
     void write(const unsigned char *data, std::size_t size);
@@ -34,15 +34,26 @@ public:
     // Writes the central directory. The file is complete when this returns.
     void close();
 
-    // The archive file as minizip's I/O callbacks see it; public only so they can name it.
-    struct Output;
-
 private:
-    [[noreturn]] void fail_write(const char *what) const;
+    void put(const std::string &bytes);
+    void write_at(std::uint64_t offset, const char *data, std::size_t size);
+    void flush();
+    // Writes `bytes` at `offset`, in memory while they are still gathered there.
+    void patch(std::uint64_t offset, const std::string &bytes);
 
-    std::unique_ptr<Output> output;
+    int fd;
     std::string path;
-    void *zip = nullptr;
+    // Output is gathered and reaches the file in runs of about a megabyte.
+    std::string gathered;
+    std::uint64_t gathered_at = 0;
+    std::string directory;
+    std::uint64_t entry_count = 0;
+    // The entry being written.
+    EntryHeader header{};
+    Method method = Method::stored;
+    bool zip64 = false;
+    std::uint64_t header_offset = 0;
+    std::uint64_t compressed = 0;
 };
 
 } // namespace zrv

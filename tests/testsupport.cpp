@@ -3,13 +3,13 @@
 #include "archive/zrv_archive.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,15 +105,32 @@ bool Node::operator==(const Node &other) const {
            mtime == other.mtime;
 }
 
-Tree snapshot(const QString &root) {
-    Tree tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QByteArray native = path.toUtf8();
+namespace {
+
+// Names as the file system holds them: bytes that are not UTF-8 are shown in hex, so that two
+// names differing in any byte never look alike.
+QString name_of(const QByteArray &bytes) {
+    const QString text = QString::fromUtf8(bytes);
+    return text.toUtf8() == bytes ? text
+                                  : QStringLiteral("bytes:") + QString::fromLatin1(bytes.toHex());
+}
+
+void snapshot_below(const QByteArray &folder, const QByteArray &relative, Tree &tree) {
+    DIR *dir = ::opendir(folder.constData());
+    if (dir == nullptr)
+        return;
+    QByteArrayList children;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            children << name;
+    }
+    ::closedir(dir);
+    for (const QByteArray &child : children) {
+        const QByteArray path = folder + '/' + child;
+        const QByteArray child_relative = relative.isEmpty() ? child : relative + '/' + child;
         struct stat info;
-        if (::lstat(native.constData(), &info) != 0)
+        if (::lstat(path.constData(), &info) != 0)
             continue;
         Node node;
         node.perm = info.st_mode & 07777;
@@ -121,17 +138,28 @@ Tree snapshot(const QString &root) {
         if (S_ISLNK(info.st_mode)) {
             node.type = 'l';
             char target[4096];
-            const ssize_t length = ::readlink(native.constData(), target, sizeof target);
+            const ssize_t length = ::readlink(path.constData(), target, sizeof target);
             node.content = QByteArray(target, int(length));
             node.mtime = 0; // link times are not kept
         } else if (S_ISDIR(info.st_mode)) {
             node.type = 'd';
+            snapshot_below(path, child_relative, tree);
         } else if (S_ISREG(info.st_mode)) {
             node.type = 'f';
-            node.content = read_file(path);
+            QFile file;
+            const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+            if (fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+                node.content = file.readAll();
         }
-        tree.insert(QDir(root).relativeFilePath(path), node);
+        tree.insert(name_of(child_relative), node);
     }
+}
+
+} // namespace
+
+Tree snapshot(const QString &root) {
+    Tree tree;
+    snapshot_below(root.toUtf8(), QByteArray(), tree);
     return tree;
 }
 

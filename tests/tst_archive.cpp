@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <clocale>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -92,30 +93,157 @@ private slots:
     void archive_being_written_is_not_packed();
 };
 
+// What a round-trip row packs, and what must come back.
+struct Picked {
+    QStringList files;
+    QStringList folders;
+    QString expected;       // a folder holding exactly what unpacking must give
+    QString archive_name;   // in the test's folder
+    bool peer_times = true; // unzip reads these times too (it cannot beyond 1901-2106)
+};
+
+void make_raw_file(const QByteArray &path, const QByteArray &contents) {
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || ::write(fd, contents.constData(), size_t(contents.size())) != contents.size())
+        qFatal("cannot write %s", path.constData());
+    ::close(fd);
+}
+
+Picked pick(const QString &scenario, const QString &root) {
+    Picked picked;
+    picked.archive_name = QStringLiteral("a.zrvdata");
+    const QString source = root + QStringLiteral("/source");
+    picked.expected = root + QStringLiteral("/expected");
+    QDir().mkpath(picked.expected);
+    if (scenario == QLatin1String("tricky tree")) {
+        const QString tree = make_tricky_tree(source);
+        write_file(source + QStringLiteral("/单独, 文件.txt"), "top-level file with a comma\n");
+        set_mtime(source + QStringLiteral("/单独, 文件.txt"), a_past_time);
+        picked.files = QStringList{source + QStringLiteral("/单独, 文件.txt")};
+        picked.folders = QStringList{tree};
+        picked.expected = source;
+    } else if (scenario == QLatin1String("links out")) {
+        // Links leading out of the folder come back as the files they lead to.
+        write_file(root + QStringLiteral("/outside.txt"), "outside\n");
+        set_mtime(root + QStringLiteral("/outside.txt"), a_past_time);
+        QDir().mkpath(source + QStringLiteral("/top/sub"));
+        make_link(root + QStringLiteral("/outside.txt"), source + QStringLiteral("/top/absolute"));
+        make_link(QStringLiteral("../../../outside.txt"), source + QStringLiteral("/top/sub/up"));
+        make_link(QStringLiteral("../absolute"), source + QStringLiteral("/top/sub/inside"));
+        picked.folders = QStringList{source + QStringLiteral("/top")};
+        for (const QString &copy :
+             {QStringLiteral("/top/absolute"), QStringLiteral("/top/sub/up")}) {
+            write_file(picked.expected + copy, "outside\n");
+            set_mtime(picked.expected + copy, a_past_time);
+        }
+        make_link(QStringLiteral("../absolute"),
+                  picked.expected + QStringLiteral("/top/sub/inside"));
+        for (const QString &folder : {QStringLiteral("/top/sub"), QStringLiteral("/top")})
+            set_mtime(picked.expected + folder,
+                      QFileInfo(source + folder).lastModified().toSecsSinceEpoch());
+    } else if (scenario == QLatin1String("names not in UTF-8")) {
+        QDir().mkpath(source + QStringLiteral("/legacy"));
+        make_raw_file(source.toUtf8() + "/legacy/\xd6\xd0\xce\xc4.txt", "GBK name\n");
+        make_raw_file(source.toUtf8() + "/legacy/caf\xe9 \x80\xfe", "Latin-1 and stray bytes\n");
+        set_mtime(source + QStringLiteral("/legacy"), a_past_time);
+        picked.folders = QStringList{source + QStringLiteral("/legacy")};
+        picked.expected = source;
+    } else if (scenario.startsWith(QLatin1String("times"))) {
+        // unzip reads 2038-2106 from the extended timestamp, but no time before 1970.
+        const bool beyond = scenario.contains(QLatin1String("beyond"));
+        const QList<qint64> times = beyond ? QList<qint64>{-5364662400, -1000000, 7258118400}
+                                           : QList<qint64>{2208988800, 4102444800};
+        for (qint64 time : times) {
+            const QString file = source + QStringLiteral("/dated/%1.txt").arg(time);
+            write_file(file, QByteArray::number(time));
+            set_mtime(file, time);
+        }
+        set_mtime(source + QStringLiteral("/dated"), times.first());
+        picked.folders = QStringList{source + QStringLiteral("/dated")};
+        picked.expected = source;
+        picked.peer_times = !beyond;
+    } else if (scenario == QLatin1String("dot paths")) {
+        write_file(source + QStringLiteral("/tree/sub/f.txt"), "f");
+        set_mtime(source + QStringLiteral("/tree/sub"), a_past_time);
+        set_mtime(source + QStringLiteral("/tree"), a_past_time);
+        picked.folders = QStringList{source + QStringLiteral("/tree/."),
+                                     source + QStringLiteral("/tree/sub/..")};
+        write_file(picked.expected + QStringLiteral("/tree/sub/f.txt"), "f");
+        write_file(picked.expected + QStringLiteral("/tree (2)/sub/f.txt"), "f");
+        for (const QString &top : {QStringLiteral("/tree"), QStringLiteral("/tree (2)")}) {
+            set_mtime(picked.expected + top + QStringLiteral("/sub/f.txt"),
+                      QFileInfo(source + QStringLiteral("/tree/sub/f.txt"))
+                          .lastModified()
+                          .toSecsSinceEpoch());
+            set_mtime(picked.expected + top + QStringLiteral("/sub"), a_past_time);
+            set_mtime(picked.expected + top, a_past_time);
+        }
+    } else if (scenario == QLatin1String("longest names")) {
+        const QString longest = QString(251, QLatin1Char('n')) + QStringLiteral(".txt");
+        write_file(source + QStringLiteral("/a/") + longest, "first");
+        write_file(source + QStringLiteral("/b/") + longest, "second");
+        picked.files = QStringList{source + QStringLiteral("/a/") + longest,
+                                   source + QStringLiteral("/b/") + longest};
+        write_file(picked.expected + QLatin1Char('/') + longest, "first");
+        write_file(picked.expected + QLatin1Char('/') + QString(247, QLatin1Char('n')) +
+                       QStringLiteral(" (2).txt"),
+                   "second");
+        set_mtime(picked.expected + QLatin1Char('/') + longest, a_past_time);
+        set_mtime(picked.expected + QLatin1Char('/') + QString(247, QLatin1Char('n')) +
+                      QStringLiteral(" (2).txt"),
+                  a_past_time);
+        set_mtime(source + QStringLiteral("/a/") + longest, a_past_time);
+        set_mtime(source + QStringLiteral("/b/") + longest, a_past_time);
+        picked.archive_name = QString(247, QLatin1Char('z')) + QStringLiteral(".zrvdata");
+    }
+    return picked;
+}
+
 void TestArchive::round_trip_data() {
+    QTest::addColumn<QString>("scenario");
     QTest::addColumn<int>("flag");
-    QTest::newRow("deflate") << 1;
-    QTest::newRow("stored") << 0;
+    QTest::newRow("files, folders, links, modes and times") << "tricky tree" << 1;
+    QTest::newRow("the same, stored") << "tricky tree" << 0;
+    QTest::newRow("links that leave the folder are stored as files") << "links out" << 1;
+    QTest::newRow("names that are not UTF-8 keep their bytes") << "names not in UTF-8" << 1;
+    QTest::newRow("times from 2038 to 2106") << "times" << 1;
+    QTest::newRow("times before 1970 and after 2106") << "times beyond" << 1;
+    QTest::newRow("picked paths ending in /. and /..") << "dot paths" << 1;
+    QTest::newRow("255-byte names, numbered to fit, in a 255-byte archive") << "longest names" << 1;
+    QTest::newRow("nothing picked") << "nothing" << 1;
 }
 
 void TestArchive::round_trip() {
+    QFETCH(QString, scenario);
     QFETCH(int, flag);
     QTemporaryDir dir;
-    const QString source = dir.filePath(QStringLiteral("source"));
-    const QString tree = make_tricky_tree(source);
-    write_file(source + QStringLiteral("/单独, 文件.txt"), "top-level file with a comma\n");
-    set_mtime(source + QStringLiteral("/单独, 文件.txt"), a_past_time);
-    const QString archive = dir.filePath(QStringLiteral("AddData/a.zrvdata"));
+    const Picked picked = pick(scenario, dir.path());
+    const QString archive = dir.filePath(QStringLiteral("AddData/") + picked.archive_name);
 
-    QVERIFY(pack({source + QStringLiteral("/单独, 文件.txt")}, {tree}, archive, flag));
-    QVERIFY(unpack(archive, dir.filePath(QStringLiteral("out"))));
+    QVERIFY(pack(picked.files, picked.folders, archive, flag));
+    QVERIFY(unpack(archive, dir.filePath(QStringLiteral("ours"))));
+    const CommandResult peer =
+        run(QStringLiteral("unzip"), {QStringLiteral("-q"), archive, QStringLiteral("-d"),
+                                      dir.filePath(QStringLiteral("unzip"))});
+    QVERIFY2(peer.exit_code == 0 ||
+                 (peer.exit_code == 1 && picked.files.isEmpty() && picked.folders.isEmpty()),
+             peer.output.constData());
+    const CommandResult listed =
+        python({QStringLiteral("-m"), QStringLiteral("zipfile"), QStringLiteral("-t"), archive});
+    QVERIFY2(listed.exit_code == 0, listed.output.constData());
 
-    // Byte for byte, with types, link targets, permissions and times.
-    const Tree expected = snapshot(source);
-    const Tree actual = snapshot(dir.filePath(QStringLiteral("out")));
-    QCOMPARE(actual.keys(), expected.keys());
-    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
-        QCOMPARE(actual.value(it.key()), it.value());
+    // Byte for byte, with names as bytes, types, link targets, permissions and times.
+    const Tree expected = snapshot(picked.expected);
+    QCOMPARE(snapshot(dir.filePath(QStringLiteral("ours"))), expected);
+    Tree from_unzip = snapshot(dir.filePath(QStringLiteral("unzip")));
+    if (!picked.peer_times) {
+        for (Node &node : from_unzip)
+            node.mtime = 0;
+    }
+    Tree expected_from_unzip = expected;
+    for (Node &node : expected_from_unzip)
+        node.mtime = picked.peer_times ? node.mtime : 0;
+    QCOMPARE(from_unzip, expected_from_unzip);
 }
 
 void TestArchive::same_top_level_names_are_numbered() {
@@ -551,34 +679,56 @@ void TestArchive::pack_failures_leave_nothing_data() {
     QTest::addColumn<QString>("folders");
     QTest::addColumn<QString>("archive");
     QTest::addColumn<QString>("named_in_error");
+    QTest::addColumn<QByteArray>("reason");
     QTest::newRow("missing file") << "in/file.txt,in/missing.txt"
                                   << ""
                                   << "AddData/a.zrvdata"
-                                  << "in/missing.txt";
+                                  << "in/missing.txt" << QByteArray("No such file");
     QTest::newRow("missing folder") << ""
                                     << "in/gone"
                                     << "AddData/a.zrvdata"
-                                    << "in/gone";
+                                    << "in/gone" << QByteArray("No such file");
     QTest::newRow("a pipe, neither file nor folder") << "in/pipe"
                                                      << ""
                                                      << "AddData/a.zrvdata"
-                                                     << "in/pipe";
+                                                     << "in/pipe" << QByteArray("not a regular");
     QTest::newRow("a pipe inside a folder") << ""
                                             << "in"
                                             << "AddData/a.zrvdata"
-                                            << "in/pipe";
-    QTest::newRow("a file that changes while it is read") << "/proc/self/status"
-                                                          << ""
-                                                          << "AddData/a.zrvdata"
-                                                          << "/proc/self/status";
+                                            << "in/pipe" << QByteArray("not a regular");
+    QTest::newRow("a file whose size is not what it was when listed")
+        << "/proc/self/status"
+        << ""
+        << "AddData/a.zrvdata"
+        << "/proc/self/status" << QByteArray("size is not");
     QTest::newRow("archive already exists") << "in/file.txt"
                                             << ""
                                             << "AddData/old.zrvdata"
-                                            << "AddData/old.zrvdata";
+                                            << "AddData/old.zrvdata" << QByteArray("exists");
     QTest::newRow("archive folder is a file") << "in/file.txt"
                                               << ""
                                               << "in/file.txt/a.zrvdata"
-                                              << "in/file.txt";
+                                              << "in/file.txt" << QByteArray("Not a directory");
+    QTest::newRow("archive folders made for a call that fails")
+        << "in/missing.txt"
+        << ""
+        << "new/deeper/a.zrvdata"
+        << "in/missing.txt" << QByteArray("No such file");
+    QTest::newRow("a control character in a name")
+        << ""
+        << "odd/control"
+        << "AddData/a.zrvdata"
+        << "odd/control/bad\\x1B[0m.txt" << QByteArray("control character");
+    QTest::newRow("a link that leads out to a folder")
+        << ""
+        << "odd/to a folder"
+        << "AddData/a.zrvdata"
+        << "odd/to a folder/link" << QByteArray("outside the folder, to a folder");
+    QTest::newRow("a link that leads out to nothing")
+        << ""
+        << "odd/to nothing"
+        << "AddData/a.zrvdata"
+        << "odd/to nothing/link" << QByteArray("outside the folder, to nothing");
 }
 
 void TestArchive::pack_failures_leave_nothing() {
@@ -586,10 +736,18 @@ void TestArchive::pack_failures_leave_nothing() {
     QFETCH(QString, folders);
     QFETCH(QString, archive);
     QFETCH(QString, named_in_error);
+    QFETCH(QByteArray, reason);
     QTemporaryDir dir;
     write_file(dir.filePath(QStringLiteral("in/file.txt")), "data");
     QVERIFY(::mkfifo(dir.filePath(QStringLiteral("in/pipe")).toUtf8().constData(), 0600) == 0);
     write_file(dir.filePath(QStringLiteral("AddData/old.zrvdata")), "old archive");
+    write_file(dir.filePath(QStringLiteral("odd/control/bad\x1b[0m.txt")), "data");
+    QDir().mkpath(dir.filePath(QStringLiteral("odd/to a folder")));
+    QDir().mkpath(dir.filePath(QStringLiteral("odd/to nothing")));
+    make_link(QStringLiteral("/usr"), dir.filePath(QStringLiteral("odd/to a folder/link")));
+    make_link(QStringLiteral("../../../nowhere"),
+              dir.filePath(QStringLiteral("odd/to nothing/link")));
+    const QStringList before = entries(dir.path());
     auto absolute = [&](const QString &list) {
         QStringList paths;
         for (const QString &path : list.split(QLatin1Char(','), Qt::SkipEmptyParts))
@@ -602,7 +760,9 @@ void TestArchive::pack_failures_leave_nothing() {
 
     const QString named =
         named_in_error.startsWith(QLatin1Char('/')) ? named_in_error : dir.filePath(named_in_error);
-    QVERIFY2(error.contains(named.toUtf8()) && error.count('\n') == 1, error.constData());
+    QVERIFY2(error.contains(named.toUtf8()) && error.contains(reason) && error.count('\n') == 1,
+             error.constData());
+    QCOMPARE(entries(dir.path()), before);
     QCOMPARE(entries(dir.filePath(QStringLiteral("AddData"))), QStringList{"old.zrvdata"});
     QCOMPARE(read_file(dir.filePath(QStringLiteral("AddData/old.zrvdata"))),
              QByteArray("old archive"));

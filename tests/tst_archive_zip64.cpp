@@ -1,5 +1,6 @@
-// ZIP64: archives past the classic format's limits of 65,535 entries and 4 GiB per file.
-// Slow (it inflates several GiB), so it has a test of its own, labelled slow.
+// ZIP64: archives past the classic format's limits of 65,535 entries and 4 GiB, read back by
+// us and by the peers. Slow (it inflates several GiB), so it has a test of its own, labelled
+// slow.
 #include "testsupport.h"
 
 #include <QDir>
@@ -8,63 +9,86 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace testsupport;
 
 class TestArchiveZip64 : public QObject {
     Q_OBJECT
 
 private slots:
-    void more_than_65535_entries();
-    void file_over_4_gib();
+    void past_the_classic_limits_data();
+    void past_the_classic_limits();
 };
 
-void TestArchiveZip64::more_than_65535_entries() {
-    QTemporaryDir dir;
-    const QString many = dir.filePath(QStringLiteral("many"));
-    QDir().mkpath(many);
-    constexpr int count = 70000;
-    for (int i = 0; i < count; ++i)
-        write_file(many + QStringLiteral("/%1").arg(i), QByteArray::number(i));
-    const QString archive = dir.filePath(QStringLiteral("many.zrvdata"));
-
-    QVERIFY(pack({}, {many}, archive, 0));
-
-    const CommandResult listed =
-        python({QStringLiteral("-c"),
-                QStringLiteral("import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
-                               "print(len(z.infolist()), z.testzip())"),
-                archive});
-    QCOMPARE(listed.output.trimmed(), QByteArray("70001 None"));
-    QVERIFY(unpack(archive, dir.filePath(QStringLiteral("out"))));
-    const QStringList names = entries(dir.filePath(QStringLiteral("out/many")));
-    QCOMPARE(names.size(), count);
-    QCOMPARE(read_file(dir.filePath(QStringLiteral("out/many/69999"))), QByteArray("69999"));
+void TestArchiveZip64::past_the_classic_limits_data() {
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<qint64>("huge_size"); // 0: no huge file
+    QTest::newRow("70,000 entries") << 70000 << qint64(0);
+    // The small entries come after the huge one, so their headers lie past the 4 GiB mark.
+    QTest::newRow("a file over 4 GiB, then an executable, a private file and a link")
+        << 0 << 4LL * 1024 * 1024 * 1024 + 12345;
 }
 
-void TestArchiveZip64::file_over_4_gib() {
+void TestArchiveZip64::past_the_classic_limits() {
+    QFETCH(int, entries);
+    QFETCH(qint64, huge_size);
     QTemporaryDir dir;
-    const QString huge = dir.filePath(QStringLiteral("huge.bin"));
-    constexpr qint64 size = 4LL * 1024 * 1024 * 1024 + 12345;
-    {
+    const QString tree = dir.filePath(QStringLiteral("in/tree"));
+    QDir().mkpath(tree);
+    for (int i = 0; i < entries; ++i)
+        write_file(tree + QStringLiteral("/%1").arg(i), QByteArray::number(i));
+    if (huge_size > 0) {
         // Sparse on disk, with a few real bytes where 32-bit sizes and offsets would wrap.
-        QFile file(huge);
+        QFile file(tree + QStringLiteral("/a huge.bin"));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        QVERIFY(file.resize(size));
+        QVERIFY(file.resize(huge_size));
         QVERIFY(file.seek(0xFFFFFFFFLL - 3));
         file.write("wrap");
-        QVERIFY(file.seek(size - 4));
+        QVERIFY(file.seek(huge_size - 4));
         file.write("tail");
+        file.close();
+        write_file(tree + QStringLiteral("/b exec.sh"), "#!/bin/sh\n");
+        write_file(tree + QStringLiteral("/c private.txt"), "mine\n");
+        ::chmod((tree + QStringLiteral("/b exec.sh")).toUtf8().constData(), 0755);
+        ::chmod((tree + QStringLiteral("/c private.txt")).toUtf8().constData(), 0600);
+        make_link(QStringLiteral("b exec.sh"), tree + QStringLiteral("/d link"));
     }
-    const QString archive = dir.filePath(QStringLiteral("huge.zrvdata"));
-    QVERIFY(pack({huge}, {}, archive));
+    const QString archive = dir.filePath(QStringLiteral("big.zrvdata"));
+    QVERIFY(pack({}, {tree}, archive, entries > 0 ? 0 : 1));
 
-    const CommandResult tested = run(QStringLiteral("unzip"), {QStringLiteral("-tq"), archive});
-    QVERIFY2(tested.exit_code == 0, tested.output.constData());
-    QVERIFY(unpack(archive, dir.filePath(QStringLiteral("out"))));
-    const QString copy = dir.filePath(QStringLiteral("out/huge.bin"));
-    QCOMPARE(QFileInfo(copy).size(), size);
-    const CommandResult compared = run(QStringLiteral("cmp"), {huge, copy});
-    QVERIFY2(compared.exit_code == 0, compared.output.constData());
+    for (const auto &[program, arguments] :
+         {std::pair{QStringLiteral("unzip"), QStringList{QStringLiteral("-tq"), archive}},
+          std::pair{QStringLiteral("7zz"), QStringList{QStringLiteral("t"), archive}}}) {
+        const CommandResult tested = run(program, arguments);
+        QVERIFY2(tested.exit_code == 0 && !tested.output.contains("Error"),
+                 (program + QLatin1Char(' ') + QString::fromUtf8(tested.output.right(2000)))
+                     .toUtf8()
+                     .constData());
+    }
+    const CommandResult extracted =
+        run(QStringLiteral("unzip"), {QStringLiteral("-q"), archive, QStringLiteral("-d"),
+                                      dir.filePath(QStringLiteral("peer"))});
+    QVERIFY2(extracted.exit_code == 0, extracted.output.constData());
+    QVERIFY(unpack(archive, dir.filePath(QStringLiteral("ours"))));
+
+    // Names, types, link targets, modes and times, from us and from unzip; the huge file's
+    // contents by cmp, the rest by the snapshot.
+    const auto without_huge = [](Tree snapshot) {
+        snapshot.remove(QStringLiteral("tree/a huge.bin"));
+        return snapshot;
+    };
+    const Tree expected = without_huge(snapshot(dir.filePath(QStringLiteral("in"))));
+    QCOMPARE(without_huge(snapshot(dir.filePath(QStringLiteral("ours")))), expected);
+    QCOMPARE(without_huge(snapshot(dir.filePath(QStringLiteral("peer")))), expected);
+    if (huge_size > 0) {
+        for (const QString &copy : {QStringLiteral("ours"), QStringLiteral("peer")}) {
+            const CommandResult compared = run(
+                QStringLiteral("cmp"), {tree + QStringLiteral("/a huge.bin"),
+                                        dir.filePath(copy + QStringLiteral("/tree/a huge.bin"))});
+            QVERIFY2(compared.exit_code == 0, compared.output.constData());
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestArchiveZip64)

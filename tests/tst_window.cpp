@@ -9,7 +9,9 @@
 #include <QMetaMethod>
 #include <QProcess>
 #include <QTest>
+
 #include <QTextLayout>
+#include <csignal>
 
 using namespace windowdriver;
 
@@ -340,6 +342,16 @@ void TestWindow::program_starts_and_exits_when_closed() {
     program.setProcessChannelMode(QProcess::ForwardedChannels);
     program.start(QStringLiteral(COFFERBOX_BINARY), arguments);
     QVERIFY(program.waitForStarted());
+    // Past the file-size limit a write fails and the job reports it; the program lives on.
+    const auto ignores_file_size_signal = [&] {
+        const QByteArray status =
+            testsupport::read_file(QStringLiteral("/proc/%1/status").arg(program.processId()));
+        const qsizetype at = status.indexOf("SigIgn:") + 7;
+        const quint64 ignored =
+            status.mid(at, status.indexOf('\n', at) - at).trimmed().toULongLong(nullptr, 16);
+        return (ignored & (quint64(1) << (SIGXFSZ - 1))) != 0;
+    };
+    QTRY_VERIFY(ignores_file_size_signal());
 
     // A person closes the window with the window's close button.
     const testsupport::CommandResult closed = testsupport::python(
