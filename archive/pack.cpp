@@ -4,6 +4,7 @@
 #include "archive/failure.h"
 #include "archive/names.h"
 #include "archive/platform.h"
+#include "archive/progress.h"
 #include "archive/zipwriter.h"
 
 #include <dirent.h>
@@ -49,8 +50,9 @@ public:
     ~TemporaryArchive();
     int fd() const { return file.get(); }
     const struct stat &identity() const { return info; }
-    // Flushes the file to disk and gives it its final name, which must still be free.
-    void complete();
+    // Flushes the file to disk and gives it its final name, which must still be free, unless
+    // the call was cancelled meanwhile.
+    void complete(const Progress &progress);
 
 private:
     void remove_created_folders();
@@ -97,10 +99,11 @@ void TemporaryArchive::remove_created_folders() {
         ::rmdir(it->c_str());
 }
 
-void TemporaryArchive::complete() {
+void TemporaryArchive::complete(const Progress &progress) {
     // The temporary file was private while it was written; the archive gets the usual mode.
     if (::fchmod(file.get(), 0666 & ~process_umask()) != 0 || ::fsync(file.get()) != 0)
         fail_errno("cannot write archive", final_path);
+    progress.stop_if_cancelled();
     if (::close(file.release()) != 0)
         fail_errno("cannot write archive", final_path);
     if (!rename_no_replace(temp_path, final_path))
@@ -136,7 +139,7 @@ struct Piece {
 // input always gives the same archive. The first failure anywhere stops all of it.
 class Pipeline {
 public:
-    Pipeline(ZipWriter &writer, Compression compression);
+    Pipeline(ZipWriter &writer, Compression compression, Progress &progress);
     ~Pipeline();
     Pipeline(const Pipeline &) = delete;
     Pipeline &operator=(const Pipeline &) = delete;
@@ -156,6 +159,7 @@ private:
 
     ZipWriter &writer;
     const Compression compression;
+    Progress &progress;
     std::mutex mutex;
     std::condition_variable work_ready;           // compressors wait here
     std::condition_variable piece_done;           // the writer waits here
@@ -169,8 +173,8 @@ private:
     std::vector<std::thread> threads;
 };
 
-Pipeline::Pipeline(ZipWriter &writer, Compression compression)
-    : writer(writer), compression(compression) {
+Pipeline::Pipeline(ZipWriter &writer, Compression compression, Progress &progress)
+    : writer(writer), compression(compression), progress(progress) {
     const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
     try {
         for (unsigned i = 0; i < workers; ++i)
@@ -245,6 +249,7 @@ void Pipeline::compress_pieces() {
                 return;
             Piece &piece = *in_flight[next_to_compress++];
             lock.unlock();
+            progress.stop_if_cancelled();
             compress(piece, deflater);
             lock.lock();
             piece.done = true;
@@ -294,6 +299,7 @@ void Pipeline::write_pieces() {
             in_flight.pop_front();
             --next_to_compress;
             lock.unlock();
+            progress.stop_if_cancelled();
             write(*piece);
             const std::size_t size = piece->size;
             piece.reset();
@@ -312,6 +318,7 @@ void Pipeline::write(Piece &piece) {
         // A first piece carries its entry's method: decided by its compressor for an entry of
         // one piece, up front for a longer one.
         writer.begin_entry(entry.header, piece.method);
+        progress.set_entry(entry.header.name);
         entry.crc = piece.crc;
     } else {
         entry.crc = crc32_joined(entry.crc, piece.crc, piece.size);
@@ -319,12 +326,14 @@ void Pipeline::write(Piece &piece) {
     writer.write(piece.output.data(), piece.output.size());
     if (piece.last)
         writer.end_entry(entry.header.size, entry.crc);
+    if (S_ISREG(entry.header.mode))
+        progress.add_done(piece.size);
 }
 
 // Walks the inputs in a fixed order and feeds their data to the pipeline.
 class Packer {
 public:
-    Packer(const std::string &archive_path, Compression compression);
+    Packer(const std::string &archive_path, Compression compression, Progress &progress);
     void add_file(const std::string &path, const std::string &name, bool follow_link);
     void add_folder(const std::string &path, const std::string &name);
     void finish();
@@ -336,15 +345,16 @@ private:
     void add_from_memory(const EntryHeader &header, std::vector<unsigned char> data);
 
     Compression compression;
+    Progress &progress;
     TemporaryArchive temporary;
     ZipWriter writer;
     Pipeline pipeline;
     Deflater sampler;
 };
 
-Packer::Packer(const std::string &archive_path, Compression compression)
-    : compression(compression), temporary(archive_path), writer(temporary.fd(), archive_path),
-      pipeline(writer, compression) {}
+Packer::Packer(const std::string &archive_path, Compression compression, Progress &progress)
+    : compression(compression), progress(progress), temporary(archive_path),
+      writer(temporary.fd(), archive_path), pipeline(writer, compression, progress) {}
 
 EntryHeader header_for(const std::string &name, const struct stat &info, mode_t type) {
     // Permission bits only: setuid, setgid and sticky bits never travel in an archive.
@@ -379,6 +389,7 @@ void Packer::add_file(const std::string &path, const std::string &name, bool fol
     std::vector<unsigned char> history;
     std::uint64_t read_so_far = 0;
     for (std::size_t index = 0; index < entry->pieces; ++index) {
+        progress.stop_if_cancelled();
         auto piece = std::make_unique<Piece>();
         piece->entry = entry;
         piece->first = index == 0;
@@ -461,6 +472,7 @@ void check_name(const std::string &path, const std::string &name) {
 }
 
 void Packer::add_child(const std::string &path, const std::string &name) {
+    progress.stop_if_cancelled();
     check_name(path, name);
     struct stat info;
     if (::lstat(path.c_str(), &info) != 0)
@@ -528,8 +540,40 @@ void Packer::add_link(const std::string &path, const std::string &name, const st
 
 void Packer::finish() {
     pipeline.finish();
+    progress.stop_if_cancelled();
     writer.close();
-    temporary.complete();
+    temporary.complete(progress);
+}
+
+// The bytes of file data packing `path` as `name` reads: one walk over the inputs, making the
+// same choices as the packer, for a progress total known before anything is written.
+std::uint64_t input_size(const std::string &path, const std::string &name, bool top) {
+    struct stat info;
+    if ((top ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info)) != 0)
+        return 0;
+    if (S_ISREG(info.st_mode))
+        return static_cast<std::uint64_t>(info.st_size);
+    if (S_ISLNK(info.st_mode)) {
+        std::string target(static_cast<std::size_t>(info.st_size) + 1, '\0');
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        target.resize(static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
+        return stays_in_top_folder(name, target) || ::stat(path.c_str(), &info) != 0 ||
+                       !S_ISREG(info.st_mode)
+                   ? 0
+                   : static_cast<std::uint64_t>(info.st_size);
+    }
+    if (!S_ISDIR(info.st_mode))
+        return 0;
+    std::uint64_t total = 0;
+    if (DIR *dir = ::opendir(path.c_str())) {
+        while (const dirent *child = ::readdir(dir)) {
+            const std::string child_name = child->d_name;
+            if (child_name != "." && child_name != "..")
+                total += input_size(path + "/" + child_name, name + "/" + child_name, false);
+        }
+        ::closedir(dir);
+    }
+    return total;
 }
 
 // The name an item gets at the top of the archive: its own, numbered when already taken.
@@ -579,7 +623,17 @@ void pack(const std::vector<std::string> &files, const std::vector<std::string> 
         item.is_folder = S_ISDIR(info.st_mode);
     }
 
-    Packer packer(archive_path, compression);
+    Progress unwatched;
+    Progress *watched = attached_progress();
+    Progress &progress = watched != nullptr ? *watched : unwatched;
+    if (watched != nullptr) {
+        std::uint64_t total = 0;
+        for (const Item &item : items)
+            total += input_size(item.path, "top", true);
+        progress.start(total);
+    }
+
+    Packer packer(archive_path, compression, progress);
     std::set<std::string> taken;
     for (const Item &item : items) {
         const std::string name = unique_top_name(top_name(item.path), taken);

@@ -3,6 +3,7 @@
 #include "archive/failure.h"
 #include "archive/names.h"
 #include "archive/platform.h"
+#include "archive/progress.h"
 #include "archive/zipreader.h"
 
 #include <fcntl.h>
@@ -262,7 +263,7 @@ bool LinkCheck::follow(Location &at, const std::string &target, int hops) {
 
 class Unpacker {
 public:
-    Unpacker(const std::string &archive_path, const std::string &target);
+    Unpacker(const std::string &archive_path, const std::string &target, Progress &progress);
     ~Unpacker();
     void run();
 
@@ -288,6 +289,7 @@ private:
 
     std::string archive_path;
     std::string target;
+    Progress &progress;
     UniqueFd archive_file;
     std::unique_ptr<ZipReader> reader;
     bool names_are_gbk = false;
@@ -306,8 +308,8 @@ private:
     bool committed = false;
 };
 
-Unpacker::Unpacker(const std::string &archive_path, const std::string &target)
-    : archive_path(archive_path), target(target),
+Unpacker::Unpacker(const std::string &archive_path, const std::string &target, Progress &progress)
+    : archive_path(archive_path), target(target), progress(progress),
       // Not blocking, so a FIFO or device named as the archive fails below instead of waiting.
       archive_file(::open(archive_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)),
       umask(process_umask()) {
@@ -335,6 +337,7 @@ Unpacker::~Unpacker() {
 void Unpacker::survey() {
     reader = std::make_unique<ZipReader>(archive_file.get(), archive_path);
     std::uint64_t declared_total = 0;
+    std::uint64_t file_data = 0; // what progress counts: link targets are not file data
     for (const ZipEntry &entry : reader->entries()) {
         if ((entry.flags & zip::flag_utf8) == 0 && entry.host != zip::host_unix &&
             entry.unicode_name.empty() && !is_valid_utf8(entry.name))
@@ -342,6 +345,8 @@ void Unpacker::survey() {
         if (declared_total + entry.size < declared_total)
             fail_archive("the declared sizes overflow");
         declared_total += entry.size;
+        if (entry.host != zip::host_unix || !S_ISLNK(entry.external_attributes >> 16))
+            file_data += entry.size;
     }
     const std::string parent = parent_path(target);
     struct statvfs space;
@@ -351,6 +356,7 @@ void Unpacker::survey() {
     if (declared_total > available)
         fail_archive("it needs " + std::to_string(declared_total) + " bytes and " + parent +
                      " has " + std::to_string(available) + " free");
+    progress.start(file_data);
 }
 
 // A short name of fixed length, so any target name that fits the folder fits here too.
@@ -451,6 +457,7 @@ void Unpacker::read_file_data(const ZipEntry &entry, Record record, RecordQueue 
     std::uint64_t done = 0;
     reserve(record, done);
     reader->read(entry, [&](const unsigned char *data, std::size_t size) {
+        progress.stop_if_cancelled();
         if (record.data.size() + size > record_size && !record.data.empty()) {
             Record rest;
             rest.components = record.components;
@@ -540,7 +547,10 @@ int Unpacker::claim_name(int parent, const std::string &leaf, Kind kind) {
 }
 
 void Unpacker::write_record(Record &record) {
+    progress.stop_if_cancelled();
     const std::size_t count = record.components.size();
+    if (record.opens_file)
+        progress.set_entry(join_components(record.components));
     switch (record.kind) {
     case Kind::file: {
         if (record.opens_file)
@@ -558,6 +568,7 @@ void Unpacker::write_record(Record &record) {
             data += done;
             left -= static_cast<std::size_t>(done);
         }
+        progress.add_done(record.data.size());
         if (!record.closes_file)
             break;
         const struct timespec times[2] = {record.attributes.mtime, record.attributes.mtime};
@@ -619,6 +630,7 @@ void Unpacker::extract_entries() {
 void Unpacker::make_links() {
     LinkCheck check(tree);
     for (const int id : links) {
+        progress.stop_if_cancelled();
         if (!check.stays_inside(id))
             fail_archive("the link " + tree.path(std::string(), id).substr(1) +
                          " leads outside the folder");
@@ -637,6 +649,7 @@ void Unpacker::apply_folder_attributes() {
     for (int node = static_cast<int>(tree.size()) - 1; node > StagingTree::root; --node) {
         if (!tree[node].has_attributes)
             continue;
+        progress.stop_if_cancelled();
         const Attributes &attributes = tree[node].attributes;
         const int parent_fd = folder_fd(tree[node].parent);
         const char *name = tree[node].name.c_str();
@@ -670,13 +683,16 @@ void Unpacker::run() {
     extract_entries();
     make_links();
     apply_folder_attributes();
+    progress.stop_if_cancelled();
     move_into_place();
 }
 
 } // namespace
 
 void unpack(const std::string &archive_path, const std::string &target) {
-    Unpacker(archive_path, target).run();
+    Progress unwatched;
+    Progress *watched = attached_progress();
+    Unpacker(archive_path, target, watched != nullptr ? *watched : unwatched).run();
 }
 
 } // namespace zrv

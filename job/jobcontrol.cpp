@@ -1,4 +1,5 @@
 #include "job/archiveadapter.h"
+#include "job/progresswindow.h"
 #include "window/cofferbox.h"
 
 #include <QDesktopServices>
@@ -8,8 +9,9 @@
 #include <QUrl>
 #include <QVariantMap>
 
-#include <boost/bind/bind.hpp>
 #include <boost/thread.hpp>
+
+#include <memory>
 
 namespace {
 
@@ -28,13 +30,21 @@ void Cofferbox::slot_encryption() {
     if (file_set.isEmpty() && dir_set.isEmpty())
         return;
     slot_start_work();
+    // The job reports to its progress window, which shows itself if the job takes long.
+    const auto progress =
+        std::make_shared<JobProgress>(encrypt_mode ? 0 : static_cast<int>(file_set.size()));
+    auto *progress_window = new ProgressWindow(this, status_label.text(), progress);
     job_latch.begin();
     try {
-        boost::thread worker(boost::bind(&Cofferbox::do_work, this));
+        boost::thread worker([this, progress] {
+            zrv::attach_progress(progress.get());
+            do_work();
+        });
         worker.detach();
     } catch (const boost::thread_resource_error &) {
         // No job ran: report it and hand the window back with the selection kept for a retry.
         job_latch.end();
+        delete progress_window;
         show_outcome(encrypt_mode, false);
         status_label.setText(QString());
         enable_controls();
@@ -53,6 +63,8 @@ void Cofferbox::slot_start_work() {
 }
 
 void Cofferbox::slot_end_work(QVariant result) {
+    // The progress window goes before the outcome is shown.
+    delete findChild<ProgressWindow *>();
     const QVariantMap map = result.toMap();
     show_outcome(map.value(QStringLiteral("is_encryption")).toBool(),
                  map.value(QStringLiteral("is_ok")).toBool());

@@ -1,4 +1,5 @@
 #include "job/archiveadapter.h"
+#include "job/jobprogress.h"
 #include "window/cofferbox.h"
 
 #include <QVariantMap>
@@ -27,9 +28,19 @@ void Cofferbox::do_work() {
         archive_adapter::print_line(is_ok ? QStringLiteral("加密成功")
                                           : QStringLiteral("加密失败"));
     } else {
-        // Unpacking succeeds when there was at least one archive and every one came out.
+        // Unpacking succeeds when there was at least one archive and every one came out. A
+        // cancelled job starts no further archive.
+        JobProgress *progress = JobProgress::of_this_thread();
         bool all_ok = true;
+        int number = 0;
         for (auto it = file_set.cbegin(); it != file_set.cend(); ++it) {
+            if (progress != nullptr) {
+                if (progress->cancel_requested()) {
+                    all_ok = false;
+                    break;
+                }
+                progress->archive_number = ++number;
+            }
             const bool unpacked =
                 archive_adapter::unpack(it.key(), archive_adapter::unpack_target(it.key()));
             archive_adapter::print_line(unpacked ? QStringLiteral("解密成功")

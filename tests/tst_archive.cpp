@@ -2,6 +2,8 @@
 // failures that must leave nothing behind.
 #include "testsupport.h"
 
+#include "archive/progress.h"
+
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -91,6 +93,8 @@ private slots:
     void writes_that_fail_partway_leave_nothing();
     void chinese_names_in_the_c_locale();
     void archive_being_written_is_not_packed();
+    void cancelling_leaves_nothing_data();
+    void cancelling_leaves_nothing();
 };
 
 // What a round-trip row packs, and what must come back.
@@ -848,6 +852,73 @@ void TestArchive::archive_being_written_is_not_packed() {
     QVERIFY(unpack(archive, dir.filePath(QStringLiteral("out"))));
     QCOMPARE(contents(dir.filePath(QStringLiteral("out"))).keys(),
              QStringList({"home", "home/AddData", "home/note.txt"}));
+}
+
+// Cancels the call it watches once `fraction` of its total is done: 0 before the call starts,
+// 1 at the very end of its data, and never when negative.
+class CancelAt : public zrv::Progress {
+public:
+    explicit CancelAt(double fraction) : fraction(fraction) {
+        if (fraction == 0)
+            cancel();
+    }
+
+protected:
+    void advanced() override {
+        if (fraction > 0 && double(done()) >= double(total()) * fraction)
+            cancel();
+    }
+
+private:
+    double fraction;
+};
+
+void TestArchive::cancelling_leaves_nothing_data() {
+    QTest::addColumn<bool>("packing");
+    QTest::addColumn<double>("fraction");
+    for (const bool packing : {true, false}) {
+        const char *call = packing ? "packing" : "unpacking";
+        QTest::addRow("%s, cancelled at the start", call) << packing << 0.0;
+        QTest::addRow("%s, cancelled in the middle", call) << packing << 0.5;
+        QTest::addRow("%s, cancelled at the very end", call) << packing << 1.0;
+        QTest::addRow("%s, not cancelled: the counters reach their totals", call)
+            << packing << -1.0;
+    }
+}
+
+void TestArchive::cancelling_leaves_nothing() {
+    QFETCH(bool, packing);
+    QFETCH(double, fraction);
+    QTemporaryDir dir;
+    const QString tree = dir.filePath(QStringLiteral("in/tree"));
+    write_file(tree + QStringLiteral("/large.bin"), random_bytes(24 * 1024 * 1024, 5));
+    for (int i = 0; i < 50; ++i)
+        write_file(tree + QStringLiteral("/small/%1.txt").arg(i), QByteArray(1000 + i, 'x'));
+    make_link(QStringLiteral("large.bin"), tree + QStringLiteral("/link"));
+    const qint64 data_bytes = 24 * 1024 * 1024 + 50 * 1000 + 49 * 50 / 2;
+    const QString archive = dir.filePath(QStringLiteral("out/a.zrvdata"));
+    if (!packing)
+        QVERIFY(pack({}, {tree}, archive));
+    const QStringList before = entries(dir.filePath(QStringLiteral("out")));
+
+    CancelAt progress(fraction);
+    zrv::attach_progress(&progress);
+    bool ok = false;
+    const QByteArray error = capture_stderr([&] {
+        ok = packing ? pack({}, {tree}, archive)
+                     : unpack(archive, dir.filePath(QStringLiteral("out/a")));
+    });
+    zrv::attach_progress(nullptr);
+
+    if (fraction < 0) {
+        QVERIFY2(ok, error.constData());
+        QCOMPARE(qint64(progress.total()), data_bytes);
+        QCOMPARE(qint64(progress.done()), data_bytes);
+        return;
+    }
+    QVERIFY(!ok);
+    QVERIFY2(error.contains("cancelled") && error.count('\n') == 1, error.constData());
+    QCOMPARE(entries(dir.filePath(QStringLiteral("out"))), before);
 }
 
 QTEST_GUILESS_MAIN(TestArchive)

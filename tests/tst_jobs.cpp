@@ -7,11 +7,14 @@
 #include <QApplication>
 #include <QDate>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,6 +23,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <unistd.h>
 
 using namespace windowdriver;
@@ -43,7 +47,17 @@ struct Outcome {
     QString text;
     QString status;
     QStringList disabled;
+    bool progress_shown = false; // the progress window was seen at some point
 };
+
+// The progress window of a running job, when it is on screen: a dialog titled with the busy text.
+QDialog *progress_window(QWidget *window) {
+    for (QDialog *dialog : window->findChildren<QDialog *>()) {
+        if (dialog->isVisible() && dialog->windowTitle().startsWith(QStringLiteral("正在")))
+            return dialog;
+    }
+    return nullptr;
+}
 
 // The names of the window's controls that are disabled, as their texts read.
 QStringList disabled_controls(QWidget *window) {
@@ -77,13 +91,15 @@ private slots:
     void window_keeps_working_during_a_long_job();
     void archive_folder_button_opens_the_folder();
     void closing_the_window_during_a_job();
+    void cancelling_a_long_job_data();
+    void cancelling_a_long_job();
 
 private:
-    // Presses the run button, answers the message box and returns what it showed; the job's
-    // lines on standard output land in `lines`.
-    Outcome run_job(QStringList *lines);
+    // Presses the run button, runs `during` while the job runs, answers the message box and
+    // returns what it showed; the job's lines on standard output land in `lines`.
+    Outcome run_job(QStringList *lines, const std::function<void()> &during = {});
     // A file big enough that packing it takes many turns of the event loop.
-    QString make_long_job_input();
+    QString make_long_job_input(qint64 size = 1024LL * 1024 * 1024);
 
     testsupport::WorkingFolder *dir = nullptr;
     Cofferbox *window = nullptr;
@@ -104,8 +120,12 @@ void TestJobs::cleanup() {
     delete dir;
 }
 
-Outcome TestJobs::run_job(QStringList *lines) {
+Outcome TestJobs::run_job(QStringList *lines, const std::function<void()> &during) {
     Outcome outcome;
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, this,
+            [&] { outcome.progress_shown = outcome.progress_shown || progress_window(window); });
+    watcher.start(10);
     const QString capture = dir->filePath(QStringLiteral("stdout.txt"));
     std::fflush(stdout);
     const int saved_stdout = ::dup(1);
@@ -113,17 +133,21 @@ Outcome TestJobs::run_job(QStringList *lines) {
     ::dup2(capture_fd, 1);
     ::close(capture_fd);
 
-    when_dialog_opens([&](QWidget *box) {
-        outcome.title = box->windowTitle();
-        if (auto *message = qobject_cast<QMessageBox *>(box))
-            outcome.text = message->text();
-        outcome.status = status_label(window)->text();
-        outcome.disabled = disabled_controls(window);
-        QTest::keyClick(box, Qt::Key_Return);
-        outcome.answered = true;
-    });
+    when_dialog_opens(
+        [&](QWidget *box) {
+            outcome.title = box->windowTitle();
+            if (auto *message = qobject_cast<QMessageBox *>(box))
+                outcome.text = message->text();
+            outcome.status = status_label(window)->text();
+            outcome.disabled = disabled_controls(window);
+            QTest::keyClick(box, Qt::Key_Return);
+            outcome.answered = true;
+        },
+        [](QWidget *box) { return qobject_cast<QMessageBox *>(box) != nullptr; });
     QTest::mouseClick(button(window, window->findChild<QComboBox *>()->currentText()),
                       Qt::LeftButton);
+    if (during)
+        during();
     outcome.answered = QTest::qWaitFor([&] { return outcome.answered; }, 600000);
 
     std::fflush(stdout);
@@ -137,11 +161,11 @@ Outcome TestJobs::run_job(QStringList *lines) {
     return outcome;
 }
 
-QString TestJobs::make_long_job_input() {
+QString TestJobs::make_long_job_input(qint64 size) {
     const QString path = dir->filePath(QStringLiteral("long/zeros.bin"));
     write_file(path, QByteArray());
     QFile file(path);
-    if (!file.open(QIODevice::ReadWrite) || !file.resize(1024LL * 1024 * 1024))
+    if (!file.open(QIODevice::ReadWrite) || !file.resize(size))
         qFatal("cannot make %s", qPrintable(path));
     return path;
 }
@@ -166,6 +190,8 @@ void TestJobs::packing_job() {
     busy.sort();
     QCOMPARE(outcome.disabled, busy);
     QCOMPARE(lines, QStringList{"加密成功"});
+    // A job of a moment never shows its progress.
+    QVERIFY(!outcome.progress_shown);
 
     // Back to idle with nothing selected; running again does nothing.
     QCOMPARE(status_label(window)->text(), QString());
@@ -294,15 +320,89 @@ void TestJobs::closing_the_window_during_a_job() {
     delete window;
     window = nullptr;
 
-    // The job finished whole, and no result went to the window that is gone.
+    // The job was cancelled and waited for: it left nothing, and no result went to the window
+    // that is gone.
     QCoreApplication::processEvents();
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
-    const QStringList archives = entries(dir->filePath(QStringLiteral("AddData")));
-    QCOMPARE(archives.size(), 1);
-    const CommandResult tested =
-        run(QStringLiteral("unzip"),
-            {QStringLiteral("-tq"), dir->filePath(QStringLiteral("AddData/") + archives.first())});
-    QVERIFY2(tested.exit_code == 0, tested.output.constData());
+    QCOMPARE(entries(dir->filePath(QStringLiteral("AddData"))), QStringList());
+}
+
+void TestJobs::cancelling_a_long_job_data() {
+    QTest::addColumn<bool>("packing");
+    QTest::addColumn<int>("small_files");
+    QTest::newRow("packing a large file") << true << 0;
+    QTest::newRow("packing a large file and many small ones, every core busy") << true << 3000;
+    QTest::newRow("unpacking the second of three archives") << false << 0;
+}
+
+void TestJobs::cancelling_a_long_job() {
+    QFETCH(bool, packing);
+    QFETCH(int, small_files);
+    const QString large = make_long_job_input(3LL * 1024 * 1024 * 1024);
+    write_file(dir->filePath(QStringLiteral("AddData/old.zrvdata")), "kept");
+    if (packing) {
+        add_files(window, QFileInfo(large).absolutePath(), QFileInfo(large).fileName());
+        for (int i = 0; i < small_files; ++i)
+            write_file(dir->filePath(QStringLiteral("small/%1.bin").arg(i)),
+                       random_bytes(40000, quint32(i)));
+        if (small_files > 0)
+            add_folder(window, dir->filePath(QStringLiteral("small")));
+    } else {
+        write_file(dir->filePath(QStringLiteral("in/one.txt")), "one");
+        QVERIFY(pack({dir->filePath(QStringLiteral("in/one.txt"))}, {},
+                     dir->filePath(QStringLiteral("AddData/a.zrvdata"))));
+        QVERIFY(pack({large}, {}, dir->filePath(QStringLiteral("AddData/b.zrvdata"))));
+        QVERIFY(pack({dir->filePath(QStringLiteral("in/one.txt"))}, {},
+                     dir->filePath(QStringLiteral("AddData/c.zrvdata"))));
+        choose_mode(window, QStringLiteral("解密"));
+        add_files(window, dir->filePath(QStringLiteral("AddData")),
+                  QStringLiteral("\"a.zrvdata\" \"b.zrvdata\" \"c.zrvdata\""));
+    }
+    const QStringList before = entries(dir->filePath(QStringLiteral("AddData")));
+
+    QStringList lines;
+    QElapsedTimer clock;
+    clock.start();
+    const Outcome outcome = run_job(&lines, [&] {
+        // The progress window comes after about a second, over the main window.
+        QTRY_VERIFY_WITH_TIMEOUT(progress_window(window) != nullptr, 30000);
+        QVERIFY(clock.elapsed() >= 900);
+        QDialog *progress = progress_window(window);
+        QCOMPARE(progress->windowTitle(),
+                 packing ? QStringLiteral("正在加密中") : QStringLiteral("正在解密中"));
+        QCOMPARE(progress->windowModality(), Qt::WindowModal);
+        const auto says = [progress](const QString &text) {
+            for (QLabel *label : progress->findChildren<QLabel *>()) {
+                if (label->isVisible() && label->text().contains(text))
+                    return true;
+            }
+            return false;
+        };
+        // Bytes done of the 3 GB or so in hand, and which archive of how many.
+        QTRY_VERIFY(says(QStringLiteral(" / 3.")));
+        if (!packing)
+            QTRY_VERIFY(says(QStringLiteral("第 2 个归档，共 3 个")));
+        // Its bar moves.
+        auto *bar = progress->findChild<QProgressBar *>();
+        QTRY_VERIFY(bar->value() > 0);
+        const int seen = bar->value();
+        QTRY_VERIFY(bar->value() > seen);
+        QTest::mouseClick(button(progress, QStringLiteral("取消")), Qt::LeftButton);
+    });
+    QVERIFY(outcome.answered);
+
+    QCOMPARE(outcome.text,
+             packing ? QStringLiteral("文件加密失败") : QStringLiteral("文件解密失败"));
+    QCOMPARE(lines, packing ? QStringList{"加密失败"} : QStringList({"解密成功", "解密失败"}));
+    // Nothing of the cancelled call is left: no archive, no temporary file, no staging folder;
+    // the archive unpacked before it stays, the one after it was never started.
+    QCOMPARE(entries(dir->filePath(QStringLiteral("AddData"))),
+             packing ? before
+                     : QStringList({"a", "a.zrvdata", "b.zrvdata", "c.zrvdata", "old.zrvdata"}));
+    QCOMPARE(progress_window(window), nullptr);
+    QCOMPARE(status_label(window)->text(), QString());
+    QCOMPARE(table(window)->rowCount(), 0);
+    QCOMPARE(disabled_controls(window), packing ? QStringList() : QStringList{"添加文件夹"});
 }
 
 QTEST_MAIN(TestJobs)

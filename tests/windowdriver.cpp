@@ -69,11 +69,12 @@ void choose_mode(QWidget *window, const QString &mode) {
     QTRY_VERIFY(!list->isVisible());
 }
 
-void when_dialog_opens(std::function<void(QWidget *)> answer) {
+void when_dialog_opens(std::function<void(QWidget *)> answer,
+                       std::function<bool(QWidget *)> wanted) {
     auto *poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
+    QObject::connect(poll, &QTimer::timeout, [poll, answer, wanted] {
         QWidget *dialog = QApplication::activeModalWidget();
-        if (dialog == nullptr || !dialog->isVisible())
+        if (dialog == nullptr || !dialog->isVisible() || (wanted && !wanted(dialog)))
             return;
         poll->stop();
         poll->deleteLater();

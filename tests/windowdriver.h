@@ -30,8 +30,10 @@ QLabel *hint_label(QWidget *window);
 void choose_mode(QWidget *window, const QString &mode);
 
 // Runs `answer` on the next modal dialog as soon as it is open (while the code that opened it
-// waits for it). Call before the click that opens the dialog.
-void when_dialog_opens(std::function<void(QWidget *)> answer);
+// waits for it); with `wanted`, on the next one it accepts. Call before the click that opens
+// the dialog.
+void when_dialog_opens(std::function<void(QWidget *)> answer,
+                       std::function<bool(QWidget *)> wanted = {});
 
 // Types `text` into the dialog's file-name box and presses Return.
 void type_and_accept(QWidget *dialog, const QString &text);

@@ -1,10 +1,16 @@
 #include "window/cofferbox.h"
 
+#include "job/progresswindow.h"
+
 Cofferbox::Cofferbox(QWidget *parent) : QWidget(parent) {
     resize(600, 420);
 }
 
+// A job still running reads this window: it is cancelled, which leaves nothing behind, and
+// waited for.
 Cofferbox::~Cofferbox() {
+    if (auto *progress_window = findChild<ProgressWindow *>())
+        progress_window->cancel();
     job_latch.wait_until_idle();
 }
 

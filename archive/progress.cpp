@@ -1,0 +1,42 @@
+#include "archive/progress.h"
+
+#include "archive/failure.h"
+
+namespace zrv {
+
+namespace {
+
+thread_local Progress *attached = nullptr;
+
+} // namespace
+
+std::string Progress::entry() const {
+    std::lock_guard<std::mutex> lock(entry_mutex);
+    return entry_name;
+}
+
+void Progress::start(std::uint64_t total) {
+    done_bytes.store(0, std::memory_order_relaxed);
+    total_bytes.store(total, std::memory_order_relaxed);
+    set_entry(std::string());
+}
+
+void Progress::set_entry(const std::string &name) {
+    std::lock_guard<std::mutex> lock(entry_mutex);
+    entry_name = name;
+}
+
+void Progress::stop_if_cancelled() const {
+    if (cancel_requested())
+        fail("cancelled");
+}
+
+void attach_progress(Progress *progress) {
+    attached = progress;
+}
+
+Progress *attached_progress() {
+    return attached;
+}
+
+} // namespace zrv
