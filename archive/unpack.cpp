@@ -525,12 +525,14 @@ int Unpacker::make_folders(const std::vector<std::string> &components, std::size
 // The name a file or link gets in `parent`: its own, or the next numbered one when the archive
 // held it already, or the file system finds it taken (one that folds case or Unicode forms).
 int Unpacker::claim_name(int parent, const std::string &leaf, Kind kind) {
-    const bool taken = tree.find(parent, leaf) >= 0;
-    int &next = tree.next_number(parent, leaf);
+    // The count of numbered names is kept only for names that are taken.
+    int *next = nullptr;
     for (int tries = 0;; ++tries) {
         if (tries > max_numbered_names)
             fail_archive("too many entries named " + leaf);
-        const std::string name = !taken && tries == 0 ? leaf : numbered_name(leaf, next++);
+        if (tries == 1 || (tries == 0 && tree.find(parent, leaf) >= 0))
+            next = &tree.next_number(parent, leaf);
+        const std::string name = next == nullptr ? leaf : numbered_name(leaf, (*next)++);
         if (tree.find(parent, name) >= 0)
             continue;
         const int id = tree.add(parent, name, kind);

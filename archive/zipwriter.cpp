@@ -50,8 +50,9 @@ void put_dos_time(std::string &out, std::int64_t seconds) {
                                                local.tm_mday));
 }
 
-// The extended timestamp (modification time only) and the NTFS field (the same time for all
-// three of its times, to keep archives of the same tree identical).
+// The extended timestamp (modification time only, whole seconds), and where a time lies
+// outside the 1901-2106 that it can carry, the NTFS field too (the same time for all three of
+// its times, so archives of the same tree are identical).
 std::string time_fields(const struct timespec &mtime) {
     std::string out;
     const std::int64_t seconds = mtime.tv_sec;
@@ -60,6 +61,8 @@ std::string time_fields(const struct timespec &mtime) {
     out += '\x01';
     zip::put32(
         out, static_cast<std::uint32_t>(std::clamp(seconds, earliest_unix_time, latest_unix_time)));
+    if (seconds >= earliest_unix_time && seconds <= latest_unix_time)
+        return out;
     const std::int64_t ticks =
         seconds < -zip::ntfs_epoch_offset
             ? 0

@@ -1,8 +1,8 @@
 // Writes a ZIP file entry by entry from data that is already compressed (or stored), so that
 // compression can run elsewhere, in parallel. Every entry says "made by Unix" with its mode;
 // names that are UTF-8 carry the UTF-8 flag, others go as their bytes without it. Times go in
-// the DOS fields, the extended timestamp (whole seconds, 1901-2106) and the NTFS field (any
-// time, to 100 ns). ZIP64 fields and the ZIP64 end record are written wherever a size, an
+// the DOS fields and the extended timestamp (whole seconds, 1901-2106), and beyond those years
+// in the NTFS field as well. ZIP64 fields and the ZIP64 end record are written wherever a size, an
 // offset or the entry count needs them.
 #pragma once
 
