@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: run test test-asan bench deps
+.PHONY: run test test-asan bench package deps
 
 deps:
 	@scripts/install-deps
@@ -29,3 +29,7 @@ test-asan: deps $(ASAN_DIR)/CMakeCache.txt
 bench: deps $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target zrv_bench
 	$(BUILD_DIR)/bench/zrv_bench $(BENCH_ARGS)
+
+package: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target cofferbox
+	cd $(BUILD_DIR) && cpack

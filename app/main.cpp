@@ -1,3 +1,4 @@
+#include "app/startup.h"
 #include "window/cofferbox.h"
 
 #include <QApplication>
@@ -10,10 +11,11 @@ int main(int argc, char *argv[]) {
     std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     // Sources are UTF-8 and Qt 6 reads literals as UTF-8, so no text codec is installed.
+    startup::prepare_application(app);
     int result = 0;
     {
         Cofferbox window(nullptr);
-        window.setup_ui();
+        startup::prepare_window(window);
         window.show();
         result = app.exec();
     }

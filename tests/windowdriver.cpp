@@ -1,5 +1,6 @@
 #include "windowdriver.h"
 
+#include "app/startup.h"
 #include "window/cofferbox.h"
 
 #include <QAbstractItemView>
@@ -16,7 +17,7 @@ namespace windowdriver {
 
 Cofferbox *open_window() {
     auto *window = new Cofferbox(nullptr);
-    window->setup_ui();
+    startup::prepare_window(*window);
     window->show();
     if (!QTest::qWaitForWindowExposed(window))
         qWarning("the window was not exposed");
@@ -51,10 +52,6 @@ QLabel *label_at(QWidget *window, int row, int column) {
 
 QLabel *status_label(QWidget *window) {
     return label_at(window, 3, 1);
-}
-
-QLabel *hint_label(QWidget *window) {
-    return label_at(window, 0, 3);
 }
 
 void choose_mode(QWidget *window, const QString &mode) {

@@ -22,8 +22,6 @@ QComboBox *mode_box(QWidget *window);
 QTableWidget *table(QWidget *window);
 // The label at the left of the bottom row, which shows the busy text.
 QLabel *status_label(QWidget *window);
-// The label beside the mode box.
-QLabel *hint_label(QWidget *window);
 
 // Opens the mode box's popup and picks `mode` with the keyboard, as a person does; picking
 // the mode already shown counts as a pick too.

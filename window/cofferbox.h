@@ -41,6 +41,9 @@ public slots:
     void slot_end_work(QVariant result);
 
 private:
+    // Drops join the selection as the add buttons do; the drop target lives beside the window.
+    friend class DropTarget;
+
     void make_connections();
     void setup_table();
     void refresh_table();
