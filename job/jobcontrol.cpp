@@ -1,5 +1,6 @@
 #include "job/archiveadapter.h"
 #include "job/progresswindow.h"
+#include "job/workerthread.h"
 #include "window/cofferbox.h"
 
 #include <QDesktopServices>
@@ -36,11 +37,10 @@ void Cofferbox::slot_encryption() {
     auto *progress_window = new ProgressWindow(this, status_label.text(), progress);
     job_latch.begin();
     try {
-        boost::thread worker([this, progress] {
+        start_worker_thread([this, progress] {
             zrv::attach_progress(progress.get());
             do_work();
         });
-        worker.detach();
     } catch (const boost::thread_resource_error &) {
         // No job ran: report it and hand the window back with the selection kept for a retry.
         job_latch.end();

@@ -1,5 +1,6 @@
 // Whole jobs through the real window: packing and unpacking on the worker thread, the message
-// box, the lines on standard output, the archive folder button, and closing mid-job.
+// box, the lines on standard output, progress and cancelling, closing mid-job, and a worker
+// thread that cannot start.
 #include "testsupport.h"
 #include "window/cofferbox.h"
 #include "windowdriver.h"
@@ -8,30 +9,36 @@
 #include <QDate>
 #include <QDesktopServices>
 #include <QDialog>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QUrl>
 
+#include <boost/thread.hpp>
+
+#include <atomic>
 #include <cstdio>
 #include <fcntl.h>
-#include <functional>
+#include <thread>
 #include <unistd.h>
 
 using namespace windowdriver;
 using namespace testsupport;
 
+// Stands in for the program's own starter of worker threads (a link seam): the same, unless a
+// test makes the system refuse threads.
+static bool refuse_threads = false;
+void start_worker_thread(std::function<void()> work) {
+    if (refuse_threads)
+        throw boost::thread_resource_error(EAGAIN, "no more threads");
+    boost::thread(std::move(work)).detach();
+}
+
 namespace {
 
-// Receives the URLs the window asks the desktop to open, so no file manager starts.
 class UrlRecorder : public QObject {
     Q_OBJECT
 public:
@@ -43,38 +50,30 @@ public slots:
 // What the window looked like while its message box was open.
 struct Outcome {
     bool answered = false;
-    QString title;
     QString text;
     QString status;
     QStringList disabled;
-    bool progress_shown = false; // the progress window was seen at some point
+    bool progress_shown = false;
 };
 
-// The progress window of a running job, when it is on screen: a dialog titled with the busy text.
-QDialog *progress_window(QWidget *window) {
-    for (QDialog *dialog : window->findChildren<QDialog *>()) {
-        if (dialog->isVisible() && dialog->windowTitle().startsWith(QStringLiteral("正在")))
-            return dialog;
-    }
-    return nullptr;
-}
-
-// The names of the window's controls that are disabled, as their texts read.
 QStringList disabled_controls(QWidget *window) {
     QStringList names;
-    for (QPushButton *push : window->findChildren<QPushButton *>()) {
+    for (QPushButton *push : window->findChildren<QPushButton *>(Qt::FindDirectChildrenOnly))
         if (!push->isEnabled())
             names << push->text();
-    }
     if (!mode_box(window)->isEnabled())
         names << QStringLiteral("mode box");
-    if (!table(window)->isEnabled())
-        names << QStringLiteral("table");
     names.sort();
     return names;
 }
 
-const QStringList job_lines = {"加密成功", "加密失败", "解密成功", "解密失败"};
+// The progress window of a running job, when it is on screen: a dialog titled with the busy text.
+QDialog *progress_window(QWidget *window) {
+    for (QDialog *dialog : window->findChildren<QDialog *>())
+        if (dialog->isVisible() && dialog->windowTitle().startsWith(QStringLiteral("正在")))
+            return dialog;
+    return nullptr;
+}
 
 } // namespace
 
@@ -89,27 +88,26 @@ private slots:
     void unpacking_job();
     void unpacking_with_only_folders_left_from_packing();
     void window_keeps_working_during_a_long_job();
-    void archive_folder_button_opens_the_folder();
     void closing_the_window_during_a_job();
     void cancelling_a_long_job_data();
     void cancelling_a_long_job();
+    void a_worker_that_cannot_start();
 
 private:
     // Presses the run button, runs `during` while the job runs, answers the message box and
     // returns what it showed; the job's lines on standard output land in `lines`.
     Outcome run_job(QStringList *lines, const std::function<void()> &during = {});
-    // A file big enough that packing it takes many turns of the event loop.
-    QString make_long_job_input(qint64 size = 1024LL * 1024 * 1024);
+    // A sparse file of zeros, big enough that packing it takes many turns of the event loop.
+    QString make_long_job_input(qint64 size = 1LL << 30);
 
-    testsupport::WorkingFolder *dir = nullptr;
+    WorkingFolder *dir = nullptr;
     Cofferbox *window = nullptr;
     UrlRecorder urls;
 };
 
 void TestJobs::init() {
-    dir = new testsupport::WorkingFolder;
+    dir = new WorkingFolder;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &urls, "open");
-    urls.opened.clear();
     window = open_window();
 }
 
@@ -118,6 +116,7 @@ void TestJobs::cleanup() {
     window = nullptr;
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     delete dir;
+    refuse_threads = false;
 }
 
 Outcome TestJobs::run_job(QStringList *lines, const std::function<void()> &during) {
@@ -135,17 +134,14 @@ Outcome TestJobs::run_job(QStringList *lines, const std::function<void()> &durin
 
     when_dialog_opens(
         [&](QWidget *box) {
-            outcome.title = box->windowTitle();
-            if (auto *message = qobject_cast<QMessageBox *>(box))
-                outcome.text = message->text();
+            outcome.text = qobject_cast<QMessageBox *>(box)->text();
             outcome.status = status_label(window)->text();
             outcome.disabled = disabled_controls(window);
             QTest::keyClick(box, Qt::Key_Return);
             outcome.answered = true;
         },
         [](QWidget *box) { return qobject_cast<QMessageBox *>(box) != nullptr; });
-    QTest::mouseClick(button(window, window->findChild<QComboBox *>()->currentText()),
-                      Qt::LeftButton);
+    QTest::mouseClick(button(window, mode_box(window)->currentText()), Qt::LeftButton);
     if (during)
         during();
     outcome.answered = QTest::qWaitFor([&] { return outcome.answered; }, 600000);
@@ -153,10 +149,9 @@ Outcome TestJobs::run_job(QStringList *lines, const std::function<void()> &durin
     std::fflush(stdout);
     ::dup2(saved_stdout, 1);
     ::close(saved_stdout);
-    for (const QByteArray &line : read_file(capture).split('\n')) {
-        if (job_lines.contains(QString::fromUtf8(line)))
+    for (const QByteArray &line : read_file(capture).split('\n'))
+        if (line.endsWith("成功") || line.endsWith("失败"))
             *lines << QString::fromUtf8(line);
-    }
     QFile::remove(capture);
     return outcome;
 }
@@ -182,46 +177,44 @@ void TestJobs::packing_job() {
     QStringList lines;
     const Outcome outcome = run_job(&lines);
     QVERIFY(outcome.answered);
-
-    QCOMPARE(outcome.title, QStringLiteral("加密/解密"));
     QCOMPARE(outcome.text, QStringLiteral("文件加密成功"));
     QCOMPARE(outcome.status, QStringLiteral("正在加密中"));
-    QStringList busy{"mode box", "删除", "加密", "添加文件", "添加文件夹", "清除"};
-    busy.sort();
-    QCOMPARE(outcome.disabled, busy);
+    QCOMPARE(outcome.disabled,
+             QStringList({"mode box", "删除", "加密", "添加文件", "添加文件夹", "清除"}));
     QCOMPARE(lines, QStringList{"加密成功"});
     // A job of a moment never shows its progress.
     QVERIFY(!outcome.progress_shown);
-
-    // Back to idle with nothing selected; running again does nothing.
+    // Back to idle with nothing selected.
     QCOMPARE(status_label(window)->text(), QString());
     QCOMPARE(disabled_controls(window), QStringList());
-    QCOMPARE(table(window)->rowCount(), 0);
-    QTest::mouseClick(button(window, QStringLiteral("删除")), Qt::LeftButton);
     QCOMPARE(table(window)->rowCount(), 0);
 
     const QStringList archives = entries(dir->filePath(QStringLiteral("AddData")));
     QCOMPARE(archives.size(), 1);
     const QDate today = QDate::currentDate();
-    const QRegularExpression pattern(
-        QStringLiteral("^%1__\\d{6}_%2\\.zrvdata$")
-            .arg(today.toString(QStringLiteral("yyyyMMdd")),
-                 QLocale::system().toString(today, QStringLiteral("ddd"))));
-    QVERIFY2(pattern.match(archives.first()).hasMatch(), qPrintable(archives.first()));
+    QVERIFY2(QRegularExpression(QStringLiteral("^%1__\\d{6}_%2\\.zrvdata$")
+                                    .arg(today.toString(QStringLiteral("yyyyMMdd")),
+                                         QLocale::system().toString(today, QStringLiteral("ddd"))))
+                 .match(archives.first())
+                 .hasMatch(),
+             qPrintable(archives.first()));
     const QString archive = dir->filePath(QStringLiteral("AddData/") + archives.first());
-    const CommandResult tested = run(QStringLiteral("unzip"), {QStringLiteral("-tq"), archive});
-    QVERIFY2(tested.exit_code == 0, tested.output.constData());
-    const QString peer = dir->filePath(QStringLiteral("peer"));
-    const CommandResult extracted =
-        run(QStringLiteral("unzip"), {QStringLiteral("-q"), archive, QStringLiteral("-d"), peer});
+    const CommandResult extracted = run(QStringLiteral("unzip"), {"-q", archive, "-d", "peer"});
     QVERIFY2(extracted.exit_code == 0, extracted.output.constData());
-    QCOMPARE(contents(peer), contents(source));
+    QCOMPARE(contents(dir->filePath(QStringLiteral("peer"))), contents(source));
+    // The job compresses: what shrinks is deflated.
+    const CommandResult methods = python({"-c",
+                                          "import sys, zipfile; print([i.compress_type for i in "
+                                          "zipfile.ZipFile(sys.argv[1]).infolist() "
+                                          "if i.filename.endswith('inner.bin')])",
+                                          archive});
+    QCOMPARE(methods.output.trimmed(), QByteArray("[8]"));
 }
 
 void TestJobs::unpacking_job_data() {
     QTest::addColumn<bool>("with_corrupt_archive");
     QTest::newRow("two archives, one outside the archive folder") << false;
-    QTest::newRow("a corrupt archive among them") << true;
+    QTest::newRow("a corrupt archive before two good ones") << true;
 }
 
 void TestJobs::unpacking_job() {
@@ -232,31 +225,30 @@ void TestJobs::unpacking_job() {
                  dir->filePath(QStringLiteral("AddData/20260101__000000_Thu.zrvdata"))));
     QVERIFY(pack({dir->filePath(QStringLiteral("in/two.txt"))}, {},
                  dir->filePath(QStringLiteral("elsewhere/a.b.zrvdata"))));
-    if (with_corrupt_archive)
-        write_file(dir->filePath(QStringLiteral("elsewhere/bad.zrvdata")), "not an archive");
+    write_file(dir->filePath(QStringLiteral("AddData/1 bad.zrvdata")), "not an archive");
 
     choose_mode(window, QStringLiteral("解密"));
     add_files(window, dir->filePath(QStringLiteral("AddData")),
-              QStringLiteral("20260101__000000_Thu.zrvdata"));
-    add_files(window, dir->filePath(QStringLiteral("elsewhere")),
-              with_corrupt_archive ? QStringLiteral("\"a.b.zrvdata\" \"bad.zrvdata\"")
-                                   : QStringLiteral("a.b.zrvdata"));
+              with_corrupt_archive
+                  ? QStringLiteral(R"("1 bad.zrvdata" "20260101__000000_Thu.zrvdata")")
+                  : QStringLiteral("20260101__000000_Thu.zrvdata"));
+    add_files(window, dir->filePath(QStringLiteral("elsewhere")), QStringLiteral("a.b.zrvdata"));
     QStringList lines;
     const Outcome outcome = run_job(&lines);
     QVERIFY(outcome.answered);
 
     QCOMPARE(outcome.status, QStringLiteral("正在解密中"));
+    // One line per archive, in path order; one failure fails the job, wherever it comes.
     QCOMPARE(outcome.text, with_corrupt_archive ? QStringLiteral("文件解密失败")
                                                 : QStringLiteral("文件解密成功"));
-    // One line per archive, in path order: AddData/..., elsewhere/a.b..., elsewhere/bad...
-    QCOMPARE(lines, with_corrupt_archive ? QStringList({"解密成功", "解密成功", "解密失败"})
+    QCOMPARE(lines, with_corrupt_archive ? QStringList({"解密失败", "解密成功", "解密成功"})
                                          : QStringList({"解密成功", "解密成功"}));
     QCOMPARE(read_file(dir->filePath(QStringLiteral("AddData/20260101__000000_Thu/one.txt"))),
              QByteArray("one"));
     QCOMPARE(read_file(dir->filePath(QStringLiteral("elsewhere/a/two.txt"))), QByteArray("two"));
-    QCOMPARE(entries(dir->filePath(QStringLiteral("elsewhere"))),
-             with_corrupt_archive ? QStringList({"a", "a.b.zrvdata", "bad.zrvdata"})
-                                  : QStringList({"a", "a.b.zrvdata"}));
+    QCOMPARE(
+        entries(dir->filePath(QStringLiteral("AddData"))),
+        QStringList({"1 bad.zrvdata", "20260101__000000_Thu", "20260101__000000_Thu.zrvdata"}));
     // Still unpacking: the folder button stays off.
     QCOMPARE(disabled_controls(window), QStringList{"添加文件夹"});
 }
@@ -265,11 +257,9 @@ void TestJobs::unpacking_with_only_folders_left_from_packing() {
     QDir().mkpath(dir->filePath(QStringLiteral("folder")));
     add_folder(window, dir->filePath(QStringLiteral("folder")));
     choose_mode(window, QStringLiteral("解密"));
-
     QStringList lines;
     const Outcome outcome = run_job(&lines);
     QVERIFY(outcome.answered);
-
     QCOMPARE(outcome.text, QStringLiteral("文件解密失败"));
     QCOMPARE(lines, QStringList());
     QCOMPARE(entries(dir->path()), QStringList{"folder"});
@@ -278,9 +268,8 @@ void TestJobs::unpacking_with_only_folders_left_from_packing() {
 void TestJobs::window_keeps_working_during_a_long_job() {
     const QString input = make_long_job_input();
     add_files(window, QFileInfo(input).absolutePath(), QFileInfo(input).fileName());
-
     // Timer ticks while the job runs show the event loop turning; the first one also uses
-    // the folder button.
+    // the folder button, before the progress window covers the window.
     int ticks_while_busy = 0;
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, this, [&] {
@@ -292,18 +281,9 @@ void TestJobs::window_keeps_working_during_a_long_job() {
     ticker.start(0);
     QStringList lines;
     const Outcome outcome = run_job(&lines);
-    QVERIFY(outcome.answered);
     ticker.stop();
-
     QCOMPARE(outcome.text, QStringLiteral("文件加密成功"));
     QVERIFY(ticks_while_busy > 1);
-    QCOMPARE(urls.opened,
-             QList<QUrl>{QUrl::fromLocalFile(dir->filePath(QStringLiteral("AddData")))});
-}
-
-void TestJobs::archive_folder_button_opens_the_folder() {
-    QVERIFY(!QFileInfo::exists(dir->filePath(QStringLiteral("AddData"))));
-    QTest::mouseClick(button(window, QStringLiteral("加密目录")), Qt::LeftButton);
     QCOMPARE(urls.opened,
              QList<QUrl>{QUrl::fromLocalFile(dir->filePath(QStringLiteral("AddData")))});
     QVERIFY(QFileInfo(dir->filePath(QStringLiteral("AddData"))).isDir());
@@ -324,7 +304,7 @@ void TestJobs::closing_the_window_during_a_job() {
     // that is gone.
     QCoreApplication::processEvents();
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
-    QCOMPARE(entries(dir->filePath(QStringLiteral("AddData"))), QStringList());
+    QCOMPARE(entries(dir->path()), QStringList{"long"});
 }
 
 void TestJobs::cancelling_a_long_job_data() {
@@ -338,7 +318,7 @@ void TestJobs::cancelling_a_long_job_data() {
 void TestJobs::cancelling_a_long_job() {
     QFETCH(bool, packing);
     QFETCH(int, small_files);
-    const QString large = make_long_job_input(3LL * 1024 * 1024 * 1024);
+    const QString large = make_long_job_input(3LL << 30);
     write_file(dir->filePath(QStringLiteral("AddData/old.zrvdata")), "kept");
     if (packing) {
         add_files(window, QFileInfo(large).absolutePath(), QFileInfo(large).fileName());
@@ -349,14 +329,12 @@ void TestJobs::cancelling_a_long_job() {
             add_folder(window, dir->filePath(QStringLiteral("small")));
     } else {
         write_file(dir->filePath(QStringLiteral("in/one.txt")), "one");
-        QVERIFY(pack({dir->filePath(QStringLiteral("in/one.txt"))}, {},
-                     dir->filePath(QStringLiteral("AddData/a.zrvdata"))));
-        QVERIFY(pack({large}, {}, dir->filePath(QStringLiteral("AddData/b.zrvdata"))));
-        QVERIFY(pack({dir->filePath(QStringLiteral("in/one.txt"))}, {},
-                     dir->filePath(QStringLiteral("AddData/c.zrvdata"))));
+        for (const char *name : {"a", "b", "c"})
+            QVERIFY(pack({*name == 'b' ? large : dir->filePath(QStringLiteral("in/one.txt"))}, {},
+                         dir->filePath(QStringLiteral("AddData/%1.zrvdata").arg(name))));
         choose_mode(window, QStringLiteral("解密"));
         add_files(window, dir->filePath(QStringLiteral("AddData")),
-                  QStringLiteral("\"a.zrvdata\" \"b.zrvdata\" \"c.zrvdata\""));
+                  QStringLiteral(R"("a.zrvdata" "b.zrvdata" "c.zrvdata")"));
     }
     const QStringList before = entries(dir->filePath(QStringLiteral("AddData")));
 
@@ -372,10 +350,9 @@ void TestJobs::cancelling_a_long_job() {
                  packing ? QStringLiteral("正在加密中") : QStringLiteral("正在解密中"));
         QCOMPARE(progress->windowModality(), Qt::WindowModal);
         const auto says = [progress](const QString &text) {
-            for (QLabel *label : progress->findChildren<QLabel *>()) {
+            for (QLabel *label : progress->findChildren<QLabel *>())
                 if (label->isVisible() && label->text().contains(text))
                     return true;
-            }
             return false;
         };
         // Bytes done of the 3 GB or so in hand, and which archive of how many.
@@ -403,6 +380,32 @@ void TestJobs::cancelling_a_long_job() {
     QCOMPARE(status_label(window)->text(), QString());
     QCOMPARE(table(window)->rowCount(), 0);
     QCOMPARE(disabled_controls(window), packing ? QStringList() : QStringList{"添加文件夹"});
+}
+
+void TestJobs::a_worker_that_cannot_start() {
+    write_file(dir->filePath(QStringLiteral("a.txt")), "a");
+    add_files(window, dir->path(), QStringLiteral("a.txt"));
+    refuse_threads = true;
+    QStringList lines;
+    const Outcome outcome = run_job(&lines);
+    QCOMPARE(outcome.text, QStringLiteral("文件加密失败"));
+    // The window is handed back, with the selection kept for another try.
+    QCOMPARE(disabled_controls(window), QStringList());
+    QCOMPARE(table(window)->rowCount(), 1);
+    QCOMPARE(progress_window(window), nullptr);
+
+    // Closing it then does not wait for a job that never ran.
+    std::atomic<bool> closed{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 200 && !closed; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!closed)
+            qFatal("closing the window hangs");
+    });
+    delete window;
+    window = nullptr;
+    closed = true;
+    watchdog.join();
 }
 
 QTEST_MAIN(TestJobs)

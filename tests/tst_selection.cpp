@@ -1,27 +1,18 @@
-// Picking files, folders and archives through the real dialogs, and what the table shows.
+// Picking files, folders and archives through the real dialogs and by dropping them, and what
+// the table then shows.
 #include "testsupport.h"
 #include "window/cofferbox.h"
 #include "windowdriver.h"
 
+#include <QApplication>
 #include <QDir>
-#include <QFile>
+#include <QDragEnterEvent>
 #include <QFileDialog>
-#include <QTemporaryDir>
+#include <QMimeData>
 #include <QTest>
 
 using namespace windowdriver;
 using testsupport::write_file;
-
-namespace {
-
-QString file_row(const QString &path) {
-    return path + QStringLiteral("|文件|file|") + path;
-}
-QString folder_row(const QString &path) {
-    return path + QStringLiteral("|文件夹|dir|") + path;
-}
-
-} // namespace
 
 class TestSelection : public QObject {
     Q_OBJECT
@@ -29,22 +20,20 @@ class TestSelection : public QObject {
 private slots:
     void init();
     void cleanup();
-    void adding_files_data();
-    void adding_files();
-    void folders_come_before_files_in_code_unit_order();
+    // First, while the dialogs remember no folder from earlier picks.
     void dialogs_data();
     void dialogs();
-    void mode_switch_empties_the_view_and_keeps_the_selection_data();
+    void adding_data();
+    void adding();
     void mode_switch_empties_the_view_and_keeps_the_selection();
     void deleting_rows_data();
     void deleting_rows();
-    void clearing_empties_everything();
+    void dropping_data();
+    void dropping();
 
 private:
-    void add_files(const QString &folder, const QString &typed) {
-        windowdriver::add_files(window, folder, typed);
-    }
-    void add_folder(const QString &path) { windowdriver::add_folder(window, path); }
+    // "d:name" for a folder row, "f:name" for a file row, names in the working folder.
+    QStringList expected_rows(const QStringList &tagged) const;
 
     testsupport::WorkingFolder *dir = nullptr;
     Cofferbox *window = nullptr;
@@ -52,6 +41,9 @@ private:
 
 void TestSelection::init() {
     dir = new testsupport::WorkingFolder;
+    for (const char *name : {"a.txt", "b.txt", "Z.txt", "中文 名.txt", "a,b.txt", "x.zrvdata",
+                             "plain", "folder/inside.txt", "Y/keep"})
+        write_file(dir->filePath(name), "x");
     window = open_window();
 }
 
@@ -60,59 +52,49 @@ void TestSelection::cleanup() {
     delete dir;
 }
 
-void TestSelection::adding_files_data() {
+QStringList TestSelection::expected_rows(const QStringList &tagged) const {
+    QStringList result;
+    for (const QString &row : tagged) {
+        const QString path = dir->filePath(row.mid(2));
+        result << path +
+                      (row.startsWith(QLatin1String("d:")) ? QStringLiteral("|文件夹|dir|")
+                                                           : QStringLiteral("|文件|file|")) +
+                      path;
+    }
+    return result;
+}
+
+void TestSelection::adding_data() {
     QTest::addColumn<QString>("mode");
-    QTest::addColumn<QStringList>("names");
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QStringList>("listed");
-    QTest::newRow("one file") << "加密" << QStringList{"a.txt"} << "a.txt" << QStringList{"a.txt"};
-    QTest::newRow("several files, awkward names")
-        << "加密" << QStringList{"中文 名.txt", "a,b.txt", "-dash.txt"}
-        << R"("中文 名.txt" "a,b.txt" "-dash.txt")"
-        << QStringList{"-dash.txt", "a,b.txt", "中文 名.txt"};
-    QTest::newRow("archives when unpacking")
-        << "解密" << QStringList{"x.zrvdata", "y.zrvdata"} << R"("x.zrvdata" "y.zrvdata")"
-        << QStringList{"x.zrvdata", "y.zrvdata"};
-    QTest::newRow("archive typed without its suffix")
-        << "解密" << QStringList{"plain"} << "plain" << QStringList{"plain"};
+    QTest::addColumn<QStringList>("typed"); // a file name typed in, or "d:" and a folder
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("awkward names, each listed once, in code unit order")
+        << "加密" << QStringList{R"("中文 名.txt" "a,b.txt" "Z.txt")", R"("a,b.txt")"}
+        << QStringList{"f:Z.txt", "f:a,b.txt", "f:中文 名.txt"};
+    QTest::newRow("folders before files, whatever their paths")
+        << "加密" << QStringList{"d:folder", "a.txt", "d:Y"}
+        << QStringList{"d:Y", "d:folder", "f:a.txt"};
+    QTest::newRow("archives, and one typed without its suffix, when unpacking")
+        << "解密" << QStringList{"x.zrvdata", "plain"} << QStringList{"f:plain", "f:x.zrvdata"};
 }
 
-void TestSelection::adding_files() {
+void TestSelection::adding() {
     QFETCH(QString, mode);
-    QFETCH(QStringList, names);
-    QFETCH(QString, typed);
-    QFETCH(QStringList, listed);
-    const QString folder = dir->filePath(QStringLiteral("in"));
-    for (const QString &name : names)
-        write_file(folder + QLatin1Char('/') + name, "x");
+    QFETCH(QStringList, typed);
+    QFETCH(QStringList, rows);
     choose_mode(window, mode);
-
-    add_files(folder, typed);
-    // The same file once more is still listed once.
-    add_files(folder, typed);
-
-    QStringList expected;
-    for (const QString &name : listed)
-        expected << file_row(folder + QLatin1Char('/') + name);
-    QCOMPARE(rows(table(window)), expected);
-}
-
-void TestSelection::folders_come_before_files_in_code_unit_order() {
-    const QString root = dir->path();
-    write_file(root + QStringLiteral("/A/Z.txt"), "x");
-    write_file(root + QStringLiteral("/A/a.txt"), "x");
-    write_file(root + QStringLiteral("/A/b/keep"), "x");
-    write_file(root + QStringLiteral("/z/keep"), "x");
-    write_file(root + QStringLiteral("/Y/keep"), "x");
-
-    add_folder(root + QStringLiteral("/z"));
-    add_files(root + QStringLiteral("/A"), QStringLiteral("\"a.txt\" \"Z.txt\""));
-    add_folder(root + QStringLiteral("/Y"));
-    add_folder(root + QStringLiteral("/A/b"));
-
-    QCOMPARE(rows(table(window)), QStringList({folder_row(root + "/A/b"), folder_row(root + "/Y"),
-                                               folder_row(root + "/z"), file_row(root + "/A/Z.txt"),
-                                               file_row(root + "/A/a.txt")}));
+    for (const QString &name : typed) {
+        if (name.startsWith(QLatin1String("d:")))
+            add_folder(window, dir->filePath(name.mid(2)));
+        else
+            add_files(window, dir->path(), name);
+    }
+    QCOMPARE(windowdriver::rows(table(window)), expected_rows(rows));
+    QTest::mouseClick(button(window, QStringLiteral("清除")), Qt::LeftButton);
+    QCOMPARE(table(window)->rowCount(), 0);
+    // Nothing comes back at the next rebuild: the selection itself is gone.
+    QTest::mouseClick(button(window, QStringLiteral("删除")), Qt::LeftButton);
+    QCOMPARE(table(window)->rowCount(), 0);
 }
 
 void TestSelection::dialogs_data() {
@@ -121,16 +103,15 @@ void TestSelection::dialogs_data() {
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("start_folder");
     QTest::addColumn<QStringList>("filters");
-    const QStringList all_files{"All Files (*)"};
     QTest::newRow("files to pack") << "加密"
                                    << "添加文件"
                                    << "选择加密的文件"
-                                   << "" << all_files;
+                                   << "" << QStringList{"All Files (*)"};
     // With no start folder, the folder dialog shows the working folder selected in its parent.
     QTest::newRow("folder to pack") << "加密"
                                     << "添加文件夹"
                                     << "选择加密的文件"
-                                    << ".." << all_files;
+                                    << ".." << QStringList{"All Files (*)"};
     QTest::newRow("archives to unpack") << "解密"
                                         << "添加文件"
                                         << "选择解密的文件"
@@ -149,7 +130,6 @@ void TestSelection::dialogs() {
     QStringList shown_filters;
     when_dialog_opens([&](QWidget *dialog) {
         auto *files = qobject_cast<QFileDialog *>(dialog);
-        QVERIFY(files != nullptr);
         shown_caption = files->windowTitle();
         shown_folder = files->directory().absolutePath();
         shown_filters = files->nameFilters();
@@ -159,52 +139,33 @@ void TestSelection::dialogs() {
     QCOMPARE(shown_caption, caption);
     QCOMPARE(shown_folder, QDir::cleanPath(QDir(dir->path()).absoluteFilePath(start_folder)));
     QCOMPARE(shown_filters, filters);
-}
-
-void TestSelection::mode_switch_empties_the_view_and_keeps_the_selection_data() {
-    QTest::addColumn<QString>("switch_to");
-    QTest::addColumn<QString>("rebuild");
-    QTest::newRow("to unpacking, cancelled dialog") << "解密"
-                                                    << "cancel";
-    QTest::newRow("packing chosen again, delete with nothing selected") << "加密"
-                                                                        << "delete";
+    // Cancelled, the dialog adds nothing.
+    QCOMPARE(table(window)->rowCount(), 0);
 }
 
 void TestSelection::mode_switch_empties_the_view_and_keeps_the_selection() {
-    QFETCH(QString, switch_to);
-    QFETCH(QString, rebuild);
-    write_file(dir->filePath(QStringLiteral("f.txt")), "x");
-    QDir().mkpath(dir->filePath(QStringLiteral("folder")));
-    add_files(dir->path(), QStringLiteral("f.txt"));
-    add_folder(dir->filePath(QStringLiteral("folder")));
+    add_files(window, dir->path(), QStringLiteral("a.txt"));
+    add_folder(window, dir->filePath(QStringLiteral("folder")));
     const QStringList before = rows(table(window));
-    QCOMPARE(before.size(), 2);
-
-    choose_mode(window, switch_to);
+    choose_mode(window, QStringLiteral("解密"));
     QCOMPARE(table(window)->rowCount(), 0);
-
-    if (rebuild == QLatin1String("cancel")) {
-        when_dialog_opens([](QWidget *dialog) { cancel(dialog); });
-        QTest::mouseClick(button(window, QStringLiteral("添加文件")), Qt::LeftButton);
-    } else {
-        QTest::mouseClick(button(window, QStringLiteral("删除")), Qt::LeftButton);
-    }
+    // A cancelled dialog rebuilds the view from the selection, which was kept.
+    when_dialog_opens([](QWidget *dialog) { cancel(dialog); });
+    QTest::mouseClick(button(window, QStringLiteral("添加文件")), Qt::LeftButton);
     QCOMPARE(rows(table(window)), before);
 }
 
 void TestSelection::deleting_rows_data() {
     QTest::addColumn<QStringList>("selected");
     QTest::addColumn<QStringList>("left");
-    QTest::newRow("one file row") << QStringList{"file:b.txt"}
-                                  << QStringList{"dir:same", "file:a.txt", "file:same"};
-    QTest::newRow("several rows") << QStringList{"file:a.txt", "file:b.txt"}
-                                  << QStringList{"dir:same", "file:same"};
+    QTest::newRow("one file row") << QStringList{"f:b.txt"}
+                                  << QStringList{"d:same", "f:a.txt", "f:same"};
     QTest::newRow("folder row of a path also listed as a file")
-        << QStringList{"dir:same"} << QStringList{"file:a.txt", "file:b.txt", "file:same"};
+        << QStringList{"d:same"} << QStringList{"f:a.txt", "f:b.txt", "f:same"};
     QTest::newRow("file row of a path also listed as a folder")
-        << QStringList{"file:same"} << QStringList{"dir:same", "file:a.txt", "file:b.txt"};
+        << QStringList{"f:same", "f:a.txt"} << QStringList{"d:same", "f:b.txt"};
     QTest::newRow("nothing selected")
-        << QStringList{} << QStringList{"dir:same", "file:a.txt", "file:b.txt", "file:same"};
+        << QStringList{} << QStringList{"d:same", "f:a.txt", "f:b.txt", "f:same"};
 }
 
 void TestSelection::deleting_rows() {
@@ -212,45 +173,71 @@ void TestSelection::deleting_rows() {
     QFETCH(QStringList, left);
     // "same" is listed twice under one path: first picked as a file, then, once a folder had
     // taken its place, as a folder. Deleting goes by the row's kind.
-    const QString files = dir->path();
-    for (const char *name : {"a.txt", "b.txt", "same"})
-        write_file(files + QLatin1Char('/') + QString::fromUtf8(name), "x");
-    add_files(files, QStringLiteral("\"a.txt\" \"b.txt\" \"same\""));
+    write_file(dir->filePath(QStringLiteral("same")), "x");
+    add_files(window, dir->path(), QStringLiteral(R"("a.txt" "b.txt" "same")"));
     QVERIFY(QFile::remove(dir->filePath(QStringLiteral("same"))));
     QVERIFY(QDir().mkpath(dir->filePath(QStringLiteral("same"))));
-    add_folder(dir->filePath(QStringLiteral("same")));
+    add_folder(window, dir->filePath(QStringLiteral("same")));
 
-    auto row_of = [&](const QString &tagged) {
-        const QString path = files + QLatin1Char('/') + tagged.section(QLatin1Char(':'), 1);
-        return tagged.startsWith(QLatin1String("dir:")) ? folder_row(path) : file_row(path);
-    };
     QTableWidget *view = table(window);
     view->clearSelection();
-    for (const QString &tagged : selected) {
-        const int row = rows(view).indexOf(row_of(tagged));
-        QVERIFY(row >= 0);
-        const QRect cell = view->visualItemRect(view->item(row, 0));
+    for (const QString &row : expected_rows(selected)) {
+        const QRect cell = view->visualItemRect(view->item(rows(view).indexOf(row), 0));
         QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, cell.center());
     }
     QTest::mouseClick(button(window, QStringLiteral("删除")), Qt::LeftButton);
-
-    QStringList expected;
-    for (const QString &tagged : left)
-        expected << row_of(tagged);
-    QCOMPARE(rows(view), expected);
+    QCOMPARE(rows(view), expected_rows(left));
 }
 
-void TestSelection::clearing_empties_everything() {
-    write_file(dir->filePath(QStringLiteral("f.txt")), "x");
-    add_files(dir->path(), QStringLiteral("f.txt"));
-    add_folder(dir->path());
-    QCOMPARE(table(window)->rowCount(), 2);
+void TestSelection::dropping_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("busy");
+    QTest::addColumn<QStringList>("dropped"); // names in the working folder, or URLs
+    QTest::addColumn<bool>("offers_copy");
+    QTest::addColumn<QStringList>("rows");
+    const QString web = QStringLiteral("https://example.org/c.zrvdata");
+    QTest::newRow("files while packing") << "加密" << false << QStringList{"b.txt", "a.txt"} << true
+                                         << QStringList{"f:a.txt", "f:b.txt"};
+    QTest::newRow("folder, file and a web address while packing")
+        << "加密" << false << QStringList{"a.txt", web, "folder/"} << true
+        << QStringList{"d:folder", "f:a.txt"};
+    QTest::newRow("only a web address")
+        << "加密" << false << QStringList{web} << false << QStringList{};
+    QTest::newRow("only a folder while unpacking")
+        << "解密" << false << QStringList{"folder"} << false << QStringList{};
+    QTest::newRow("an archive and a folder while unpacking")
+        << "解密" << false << QStringList{"folder", "x.zrvdata"} << true
+        << QStringList{"f:x.zrvdata"};
+    QTest::newRow("files while a job runs")
+        << "加密" << true << QStringList{"a.txt"} << false << QStringList{};
+}
 
-    QTest::mouseClick(button(window, QStringLiteral("清除")), Qt::LeftButton);
-    QCOMPARE(table(window)->rowCount(), 0);
-    // Nothing comes back at the next rebuild: the selection itself is gone.
-    QTest::mouseClick(button(window, QStringLiteral("删除")), Qt::LeftButton);
-    QCOMPARE(table(window)->rowCount(), 0);
+void TestSelection::dropping() {
+    QFETCH(QString, mode);
+    QFETCH(bool, busy);
+    QFETCH(QStringList, dropped);
+    QFETCH(bool, offers_copy);
+    QFETCH(QStringList, rows);
+    choose_mode(window, mode);
+    if (busy)
+        window->slot_start_work();
+    QList<QUrl> urls;
+    for (const QString &name : dropped)
+        urls << (name.contains(QLatin1Char(':')) ? QUrl(name)
+                                                 : QUrl::fromLocalFile(dir->filePath(name)));
+    QMimeData data;
+    data.setUrls(urls);
+
+    // Dragged over the table and dropped there, as from a file manager.
+    QWidget *target = table(window)->viewport();
+    const QPoint point = target->rect().center();
+    const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    QDragEnterEvent enter(point, offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QCOMPARE(enter.isAccepted() && enter.dropAction() == Qt::CopyAction, offers_copy);
+    QDropEvent drop(point, offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    QCOMPARE(windowdriver::rows(table(window)), expected_rows(rows));
 }
 
 QTEST_MAIN(TestSelection)
