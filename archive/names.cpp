@@ -257,24 +257,21 @@ std::optional<std::vector<std::string>> entry_components(const std::string &name
     if (from_windows && checked.size() >= 2 && checked[1] == ':' &&
         std::isalpha(static_cast<unsigned char>(checked[0])))
         return std::nullopt;
-    std::size_t start = 0;
-    while (start <= checked.size()) {
-        std::size_t end = checked.find('/', start);
-        if (end == std::string::npos)
-            end = checked.size();
-        if (checked.compare(start, end - start, "..") == 0)
+    for (const std::string &component : path_components(checked)) {
+        if (component == "..")
             return std::nullopt;
-        start = end + 1;
     }
+    return path_components(from_windows ? checked : name);
+}
 
-    const std::string &made = from_windows ? checked : name;
+std::vector<std::string> path_components(const std::string &path) {
     std::vector<std::string> components;
-    start = 0;
-    while (start <= made.size()) {
-        std::size_t end = made.find('/', start);
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
         if (end == std::string::npos)
-            end = made.size();
-        std::string component = made.substr(start, end - start);
+            end = path.size();
+        std::string component = path.substr(start, end - start);
         if (!component.empty() && component != ".")
             components.push_back(std::move(component));
         start = end + 1;

@@ -50,4 +50,7 @@ std::optional<std::vector<std::string>> entry_components(const std::string &name
 
 std::string join_components(const std::vector<std::string> &components);
 
+// The components of a "/"-separated path, without empty and "." ones; ".." is kept.
+std::vector<std::string> path_components(const std::string &path);
+
 } // namespace zrv

@@ -498,17 +498,8 @@ bool stays_in_top_folder(const std::string &name, const std::string &target) {
         return false;
     // How deep below the top folder the path has got: the link's own folder to start with.
     std::ptrdiff_t depth = std::count(name.begin(), name.end(), '/') - 1;
-    std::size_t start = 0;
-    while (start <= target.size()) {
-        std::size_t end = target.find('/', start);
-        if (end == std::string::npos)
-            end = target.size();
-        const std::string component = target.substr(start, end - start);
-        start = end + 1;
-        if (component == "..")
-            --depth;
-        else if (!component.empty() && component != ".")
-            ++depth;
+    for (const std::string &component : path_components(target)) {
+        depth += component == ".." ? -1 : 1;
         if (depth < 0)
             return false;
     }

@@ -226,15 +226,7 @@ bool LinkCheck::stays_inside(int id, int hops) {
 bool LinkCheck::follow(Location &at, const std::string &target, int hops) {
     if (target.empty() || target[0] == '/')
         return false;
-    std::size_t start = 0;
-    while (start <= target.size()) {
-        std::size_t end = target.find('/', start);
-        if (end == std::string::npos)
-            end = target.size();
-        const std::string component = target.substr(start, end - start);
-        start = end + 1;
-        if (component.empty() || component == ".")
-            continue;
+    for (const std::string &component : path_components(target)) {
         if (component == "..") {
             if (at.beyond > 0)
                 --at.beyond;
