@@ -484,72 +484,41 @@ void TestArchive::existing_targets_are_never_merged() {
 }
 
 void TestArchive::pack_failures_leave_nothing_data() {
-    QTest::addColumn<QString>("files");
-    QTest::addColumn<QString>("folders");
-    QTest::addColumn<QString>("archive");
-    QTest::addColumn<QString>("named");
+    // Files, folders, the archive, and the path the cause names, then the cause.
+    QTest::addColumn<QStringList>("call");
     QTest::addColumn<QByteArray>("reason");
-    QTest::newRow("missing file") << "in/file.txt,in/missing.txt"
-                                  << ""
-                                  << "AddData/a.zrvdata"
-                                  << "in/missing.txt" << QByteArray("No such file");
-    QTest::newRow("missing folder") << ""
-                                    << "in/gone"
-                                    << "AddData/a.zrvdata"
-                                    << "in/gone" << QByteArray("No such file");
-    QTest::newRow("a pipe") << "in/pipe"
-                            << ""
-                            << "AddData/a.zrvdata"
-                            << "in/pipe" << QByteArray("not a regular");
-    QTest::newRow("a pipe inside a folder") << ""
-                                            << "in"
-                                            << "AddData/a.zrvdata"
-                                            << "in/pipe" << QByteArray("not a regular");
-    QTest::newRow("a file that grows past its listed size")
-        << "in/file.txt,/proc/self/status"
-        << ""
-        << "AddData/a.zrvdata"
-        << "/proc/self/status" << QByteArray("size is not");
-    QTest::newRow("a file that shrinks below its listed size")
-        << "in/file.txt,/sys/devices/system/cpu/online"
-        << ""
-        << "AddData/a.zrvdata"
-        << "/sys/devices/system/cpu/online" << QByteArray("size is not");
-    QTest::newRow("archive already exists") << "in/file.txt"
-                                            << ""
-                                            << "AddData/old.zrvdata"
-                                            << "AddData/old.zrvdata" << QByteArray("exists");
-    QTest::newRow("archive folder is a file") << "in/file.txt"
-                                              << ""
-                                              << "in/file.txt/a.zrvdata"
-                                              << "in/file.txt" << QByteArray("Not a directory");
-    QTest::newRow("archive folders made for a call that fails")
-        << "in/missing.txt"
-        << ""
-        << "new/deeper/a.zrvdata"
-        << "in/missing.txt" << QByteArray("No such file");
-    QTest::newRow("a control character in a name")
-        << ""
-        << "odd/control"
-        << "AddData/a.zrvdata"
-        << "odd/control/bad\\x1B[0m.txt" << QByteArray("control character");
-    QTest::newRow("a link that leads out to a folder")
-        << ""
-        << "odd/to a folder"
-        << "AddData/a.zrvdata"
-        << "odd/to a folder/link" << QByteArray("outside the folder, to a folder");
-    QTest::newRow("a link that leads out to nothing")
-        << ""
-        << "odd/to nothing"
-        << "AddData/a.zrvdata"
-        << "odd/to nothing/link" << QByteArray("outside the folder, to nothing");
+    const auto row = [](const char *name, QStringList call, const char *reason) {
+        QTest::newRow(name) << call << QByteArray(reason);
+    };
+    const QString archive = "AddData/a.zrvdata";
+    row("missing file", {"in/file.txt,in/missing.txt", "", archive, "in/missing.txt"},
+        "No such file");
+    row("missing folder", {"", "in/gone", archive, "in/gone"}, "No such file");
+    row("a pipe", {"in/pipe", "", archive, "in/pipe"}, "not a regular");
+    row("a pipe inside a folder", {"", "in", archive, "in/pipe"}, "not a regular");
+    row("a file that grows past its listed size",
+        {"in/file.txt,/proc/self/status", "", archive, "/proc/self/status"}, "size is not");
+    row("a file that shrinks below its listed size",
+        {"in/file.txt,/sys/devices/system/cpu/online", "", archive,
+         "/sys/devices/system/cpu/online"},
+        "size is not");
+    row("archive already exists", {"in/file.txt", "", "AddData/old.zrvdata", "AddData/old.zrvdata"},
+        "exists");
+    row("archive folder is a file", {"in/file.txt", "", "in/file.txt/a.zrvdata", "in/file.txt"},
+        "Not a directory");
+    row("archive folders made for a call that fails",
+        {"in/missing.txt", "", "new/deeper/a.zrvdata", "in/missing.txt"}, "No such file");
+    row("a control character in a name",
+        {"", "odd/control", archive, "odd/control/bad\\x1B[0m.txt"}, "control character");
+    row("a link that leads out to a folder",
+        {"", "odd/to a folder", archive, "odd/to a folder/link"},
+        "outside the folder, to a folder");
+    row("a link that leads out to nothing", {"", "odd/to nothing", archive, "odd/to nothing/link"},
+        "outside the folder, to nothing");
 }
 
 void TestArchive::pack_failures_leave_nothing() {
-    QFETCH(QString, files);
-    QFETCH(QString, folders);
-    QFETCH(QString, archive);
-    QFETCH(QString, named);
+    QFETCH(QStringList, call);
     QFETCH(QByteArray, reason);
     QTemporaryDir dir;
     write_file(dir.filePath("in/file.txt"), "data");
@@ -569,8 +538,8 @@ void TestArchive::pack_failures_leave_nothing() {
     };
 
     const QByteArray error = capture_stderr(
-        [&] { QVERIFY(!pack(absolute(files), absolute(folders), dir.filePath(archive))); });
-    QVERIFY2(error.contains(absolute(named).first().toUtf8()) && error.contains(reason) &&
+        [&] { QVERIFY(!pack(absolute(call[0]), absolute(call[1]), dir.filePath(call[2]))); });
+    QVERIFY2(error.contains(absolute(call[3]).first().toUtf8()) && error.contains(reason) &&
                  error.count('\n') == 1,
              error.constData());
     QCOMPARE(snapshot(dir.path()), before);
