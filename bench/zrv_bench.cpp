@@ -2,12 +2,15 @@
 // measured in the same run on the same corpus. Prints ratios, never pass/fail.
 //
 // Usage: zrv_bench [--size-mb N] [--large-mb N] [--dir PATH] [--tree PATH] [--shapes-only 1]
+//                  [--progress 1]
 // (defaults: a 500 MB generated corpus and a 2048 MB single file, under ./bench-corpus).
-// Last it unpacks small archives shaped to cost time or memory (deep, link-heavy,
+// --progress attaches a progress object to every call of ours, as the program does, to show
+// what watching costs. Last it unpacks small archives shaped to cost time or memory (deep, link-heavy,
 // repetitive), made by Python's zipfile, and prints the peak memory and time of each.
 // --tree takes a copy of a real folder as the corpus instead, such as /usr/include: generated
 // text compresses unlike real text, so a size or speed seen on one should be checked on the
 // other.
+#include "archive/progress.h"
 #include "archive/zrv_archive.h"
 
 #include <sys/resource.h>
@@ -31,6 +34,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Whether our calls report to an attached progress object, as the program's jobs do.
+bool watch_progress = false;
+
 struct Measure {
     double seconds = 0;
     long peak_kib = 0;
@@ -43,8 +49,11 @@ Measure measure(const std::function<bool()> &work) {
     ::sync();
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
-    if (child == 0)
+    if (child == 0) {
+        zrv::Progress progress;
+        zrv::attach_progress(watch_progress ? &progress : nullptr);
         ::_exit(work() ? 0 : 1);
+    }
     int status = 0;
     struct rusage usage {};
     ::wait4(child, &status, 0, &usage);
@@ -219,6 +228,8 @@ int main(int argc, char **argv) {
             tree = argv[i + 1];
         else if (std::strcmp(argv[i], "--shapes-only") == 0)
             shapes_only = std::strcmp(argv[i + 1], "0") != 0;
+        else if (std::strcmp(argv[i], "--progress") == 0)
+            watch_progress = std::strcmp(argv[i + 1], "0") != 0;
     }
     fs::remove_all(base);
     fs::create_directories(base);

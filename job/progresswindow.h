@@ -23,7 +23,6 @@ public:
     ProgressWindow(QWidget *main_window, const QString &title,
                    std::shared_ptr<JobProgress> progress);
 
-    const std::shared_ptr<JobProgress> &progress() const { return job; }
     void cancel();
 
 protected:
