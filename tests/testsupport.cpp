@@ -180,18 +180,18 @@ QStringList entries(const QString &folder) {
     return names;
 }
 
-int redirect_stderr(const QString &path) {
-    std::fflush(stderr);
-    const int saved = ::dup(2);
+int redirect(int fd, const QString &path) {
+    std::fflush(nullptr);
+    const int saved = ::dup(fd);
     const int file = ::open(path.toUtf8().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(file, 2);
+    ::dup2(file, fd);
     ::close(file);
     return saved;
 }
 
-QByteArray read_redirected_stderr(int saved, const QString &path) {
-    std::fflush(stderr);
-    ::dup2(saved, 2);
+QByteArray read_redirected(int fd, int saved, const QString &path) {
+    std::fflush(nullptr);
+    ::dup2(saved, fd);
     ::close(saved);
     const QByteArray text = read_file(path);
     QFile::remove(path);

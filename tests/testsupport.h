@@ -71,16 +71,20 @@ QMap<QString, QByteArray> contents(const QString &root);
 // Names in `folder`, sorted.
 QStringList entries(const QString &folder);
 
-// Runs `work` with standard error sent to a buffer, and returns what it wrote.
-template <typename Work> QByteArray capture_stderr(Work &&work);
-QByteArray read_redirected_stderr(int saved, const QString &path);
-int redirect_stderr(const QString &path);
+// Runs `work` with the output `fd` (1 for standard output, 2 for standard error) sent to a
+// buffer, and returns what it wrote there.
+template <typename Work> QByteArray capture(int fd, Work &&work);
+int redirect(int fd, const QString &path);
+QByteArray read_redirected(int fd, int saved, const QString &path);
 
-template <typename Work> QByteArray capture_stderr(Work &&work) {
-    const QString path = QStringLiteral("/tmp/cofferbox-stderr-%1").arg(qint64(::getpid()));
-    const int saved = redirect_stderr(path);
+template <typename Work> QByteArray capture(int fd, Work &&work) {
+    const QString path = QStringLiteral("/tmp/cofferbox-output-%1-%2").arg(::getpid()).arg(fd);
+    const int saved = redirect(fd, path);
     work();
-    return read_redirected_stderr(saved, path);
+    return read_redirected(fd, saved, path);
+}
+template <typename Work> QByteArray capture_stderr(Work &&work) {
+    return capture(2, work);
 }
 
 } // namespace testsupport

@@ -20,10 +20,7 @@
 #include <boost/thread.hpp>
 
 #include <atomic>
-#include <cstdio>
-#include <fcntl.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace windowdriver;
 using namespace testsupport;
@@ -125,34 +122,24 @@ Outcome TestJobs::run_job(QStringList *lines, const std::function<void()> &durin
     connect(&watcher, &QTimer::timeout, this,
             [&] { outcome.progress_shown = outcome.progress_shown || progress_window(window); });
     watcher.start(10);
-    const QString capture = dir->filePath(QStringLiteral("stdout.txt"));
-    std::fflush(stdout);
-    const int saved_stdout = ::dup(1);
-    const int capture_fd = ::open(capture.toUtf8().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(capture_fd, 1);
-    ::close(capture_fd);
-
-    when_dialog_opens(
-        [&](QWidget *box) {
-            outcome.text = qobject_cast<QMessageBox *>(box)->text();
-            outcome.status = status_label(window)->text();
-            outcome.disabled = disabled_controls(window);
-            QTest::keyClick(box, Qt::Key_Return);
-            outcome.answered = true;
-        },
-        [](QWidget *box) { return qobject_cast<QMessageBox *>(box) != nullptr; });
-    QTest::mouseClick(button(window, mode_box(window)->currentText()), Qt::LeftButton);
-    if (during)
-        during();
-    outcome.answered = QTest::qWaitFor([&] { return outcome.answered; }, 600000);
-
-    std::fflush(stdout);
-    ::dup2(saved_stdout, 1);
-    ::close(saved_stdout);
-    for (const QByteArray &line : read_file(capture).split('\n'))
+    const QByteArray output = capture(1, [&] {
+        when_dialog_opens(
+            [&](QWidget *box) {
+                outcome.text = qobject_cast<QMessageBox *>(box)->text();
+                outcome.status = status_label(window)->text();
+                outcome.disabled = disabled_controls(window);
+                QTest::keyClick(box, Qt::Key_Return);
+                outcome.answered = true;
+            },
+            [](QWidget *box) { return qobject_cast<QMessageBox *>(box) != nullptr; });
+        QTest::mouseClick(button(window, mode_box(window)->currentText()), Qt::LeftButton);
+        if (during)
+            during();
+        outcome.answered = QTest::qWaitFor([&] { return outcome.answered; }, 600000);
+    });
+    for (const QByteArray &line : output.split('\n'))
         if (line.endsWith("成功") || line.endsWith("失败"))
             *lines << QString::fromUtf8(line);
-    QFile::remove(capture);
     return outcome;
 }
 
