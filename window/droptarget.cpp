@@ -39,13 +39,16 @@ bool DropTarget::eventFilter(QObject *watched, QEvent *event) {
         return false;
     switch (event->type()) {
     case QEvent::DragEnter:
+        // What is dragged stays the same until the drop, so it is looked at once.
+        offers_copy = !addition(static_cast<QDragEnterEvent *>(event)->mimeData()).isEmpty();
+        [[fallthrough]];
     case QEvent::DragMove: {
         auto *drag = static_cast<QDragMoveEvent *>(event);
-        if (addition(drag->mimeData()).isEmpty()) {
-            drag->ignore();
-        } else {
+        if (offers_copy) {
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
+        } else {
+            drag->ignore();
         }
         return true;
     }

@@ -30,4 +30,6 @@ private:
     Addition addition(const QMimeData *data) const;
 
     Cofferbox *window;
+    // Whether what is being dragged over the window would add something.
+    bool offers_copy = false;
 };
