@@ -112,7 +112,8 @@ std::optional<std::string> utf8_from_gbk(const std::string &text) {
     const iconv_t converter = ::iconv_open("UTF-8", "GBK");
     if (converter == reinterpret_cast<iconv_t>(-1))
         return std::nullopt;
-    std::string out(text.size() * 2 + 4, '\0');
+    // Room for the worst case: one byte (0x80, the euro sign) becomes three in UTF-8.
+    std::string out(text.size() * 3 + 4, '\0');
     char *in = const_cast<char *>(text.data());
     std::size_t in_left = text.size();
     char *to = out.data();
