@@ -2,11 +2,10 @@
 
 #include "archive/zrv_archive.h"
 
-#include <QDir>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTest>
 
 #include <dirent.h>
@@ -15,54 +14,55 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <string>
 
 namespace testsupport {
 
-WorkingFolder::WorkingFolder() : previous(QDir::currentPath()) {
-    QDir::setCurrent(folder.path());
-}
-
-WorkingFolder::~WorkingFolder() {
-    QDir::setCurrent(previous);
-}
-
-CommandResult run(const QString &program, const QStringList &arguments,
-                  const QString &working_directory, const QByteArray &input) {
+CommandResult run(const QString &program, const QStringList &arguments, const QString &folder,
+                  const QByteArray &input) {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    if (!working_directory.isEmpty())
-        process.setWorkingDirectory(working_directory);
+    process.setWorkingDirectory(folder);
+    // Peers read and write names as UTF-8 whatever the test's own locale.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LC_ALL", "C.UTF-8");
+    process.setProcessEnvironment(environment);
     process.start(program, arguments);
     process.write(input);
     process.closeWriteChannel();
-    CommandResult result;
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit) {
-        result.output = process.readAll() + process.errorString().toUtf8();
-        return result;
-    }
-    result.exit_code = process.exitCode();
-    result.output = process.readAll();
-    return result;
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit)
+        return {-1, process.readAll() + process.errorString().toUtf8()};
+    return {process.exitCode(), process.readAll()};
 }
 
-CommandResult python(const QStringList &arguments) {
-    return run(QStringLiteral("/usr/bin/python3"), arguments);
+void sh(const QString &folder, const QString &script) {
+    QDir().mkpath(folder);
+    const CommandResult result = run("bash", {"-euc", script}, folder);
+    if (result.exit_code != 0)
+        qFatal("%s\nfailed: %s", qPrintable(script), result.output.constData());
 }
 
 void forge_zip(const QString &path, const QByteArray &entries) {
     const CommandResult result =
-        run(QStringLiteral("/usr/bin/python3"),
-            {QStringLiteral(TESTS_SOURCE_DIR "/zipforge.py"), path}, QString(), entries);
+        run("/usr/bin/python3", {TESTS_SOURCE_DIR "/zipforge.py", path}, {}, entries);
     if (result.exit_code != 0)
         qFatal("zipforge failed: %s", result.output.constData());
 }
 
-QByteArray random_bytes(int size, quint32 seed) {
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
+// What Python's zipfile finds wrong: damaged data; a method that does not fit the flag (0: all
+// stored; 1: what shrinks deflated); UTF-8 names without the UTF-8 flag.
+QByteArray zip_objections(const QString &archive, int flag) {
+    return run("/usr/bin/python3", {"-c", R"(import sys, zipfile, zlib
+z, deflate = zipfile.ZipFile(sys.argv[1]), sys.argv[2] == '1'
+for i in z.infolist():
+    data = z.read(i) if i.file_size < 1 << 26 else b''
+    shrinks = len(data) > 4096 and len(zlib.compress(data, 1)) < 0.9 * len(data)
+    if i.compress_type not in ((8,) if deflate and shrinks else (0, 8) if deflate else (0,)):
+        print(i.filename, 'has method', i.compress_type)
+    if not i.flag_bits & 0x800 and not i.filename.isascii():
+        try: print(i.filename.encode('cp437').decode(), 'is UTF-8 without the flag')
+        except UnicodeError: pass)",
+                                    archive, QString::number(flag)})
+        .output;
 }
 
 void write_file(const QString &path, const QByteArray &contents) {
@@ -77,85 +77,60 @@ QByteArray read_file(const QString &path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void make_link(const QString &target, const QString &path) {
-    if (::symlink(target.toUtf8().constData(), path.toUtf8().constData()) != 0)
-        qFatal("cannot link %s", qPrintable(path));
-}
-
-void set_mtime(const QString &path, qint64 seconds) {
-    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ::utimensat(AT_FDCWD, path.toUtf8().constData(), times, AT_SYMLINK_NOFOLLOW);
+QStringList entries(const QString &folder) {
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 bool pack(const QStringList &files, const QStringList &folders, const QString &archive, int flag) {
-    const std::wstring file_list = files.join(QLatin1Char(',')).toStdWString();
-    const std::wstring folder_list = folders.join(QLatin1Char(',')).toStdWString();
-    const std::wstring archive_path = archive.toStdWString();
-    return ZWZipCompress_t(file_list.c_str(), folder_list.c_str(), archive_path.c_str(), flag) != 0;
+    return ZWZipCompress_t(files.join(',').toStdWString().c_str(),
+                           folders.join(',').toStdWString().c_str(), archive.toStdWString().c_str(),
+                           flag) != 0;
 }
 
 bool unpack(const QString &archive, const QString &target) {
-    const std::wstring archive_path = archive.toStdWString();
-    const std::wstring target_folder = target.toStdWString();
-    return ZWZipExtract(archive_path.c_str(), target_folder.c_str()) != 0;
+    return ZWZipExtract(archive.toStdWString().c_str(), target.toStdWString().c_str()) != 0;
 }
 
 bool Node::operator==(const Node &other) const {
-    return type == other.type && content == other.content && perm == other.perm &&
-           mtime == other.mtime;
+    return type == other.type && perm == other.perm && mtime == other.mtime &&
+           content == other.content;
 }
 
-namespace {
-
-// Names as the file system holds them: bytes that are not UTF-8 are shown in hex, so that two
-// names differing in any byte never look alike.
-QString name_of(const QByteArray &bytes) {
-    const QString text = QString::fromUtf8(bytes);
-    return text.toUtf8() == bytes ? text
-                                  : QStringLiteral("bytes:") + QString::fromLatin1(bytes.toHex());
-}
-
-void snapshot_below(const QByteArray &folder, const QByteArray &relative, Tree &tree) {
+static void snapshot_below(const QByteArray &folder, const QByteArray &relative, Tree &tree) {
     DIR *dir = ::opendir(folder.constData());
-    if (dir == nullptr)
-        return;
-    QByteArrayList children;
-    while (const dirent *entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name != "." && name != "..")
-            children << name;
-    }
-    ::closedir(dir);
-    for (const QByteArray &child : children) {
-        const QByteArray path = folder + '/' + child;
-        const QByteArray child_relative = relative.isEmpty() ? child : relative + '/' + child;
+    while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
+        const QByteArray name(entry->d_name), path = folder + '/' + name;
+        const QByteArray key = relative.isEmpty() ? name : relative + '/' + name;
         struct stat info;
-        if (::lstat(path.constData(), &info) != 0)
+        if (name == "." || name == ".." || ::lstat(path.constData(), &info) != 0)
             continue;
-        Node node;
-        node.perm = info.st_mode & 07777;
-        node.mtime = info.st_mtim.tv_sec;
+        Node node{'f', info.st_mode & 07777U, info.st_mtim.tv_sec, {}};
         if (S_ISLNK(info.st_mode)) {
             node.type = 'l';
-            char target[4096];
-            const ssize_t length = ::readlink(path.constData(), target, sizeof target);
-            node.content = QByteArray(target, int(length));
             node.mtime = 0; // link times are not kept
+            char target[4096];
+            node.content = QByteArray(target, int(::readlink(path.constData(), target, 4096)));
         } else if (S_ISDIR(info.st_mode)) {
             node.type = 'd';
-            snapshot_below(path, child_relative, tree);
+            snapshot_below(path, key, tree);
         } else if (S_ISREG(info.st_mode)) {
-            node.type = 'f';
+            // Contents as they are, or for a file too large to hold, their hash.
             QFile file;
-            const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-            if (fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-                node.content = file.readAll();
+            QCryptographicHash hash(QCryptographicHash::Sha256);
+            if (file.open(::open(path.constData(), O_RDONLY | O_CLOEXEC), QIODevice::ReadOnly,
+                          QFileDevice::AutoCloseHandle))
+                node.content = info.st_size < (64 << 20) || !hash.addData(&file)
+                                   ? file.readAll()
+                                   : "sha256:" + hash.result().toHex();
         }
-        tree.insert(name_of(child_relative), node);
+        const QString text = QString::fromUtf8(key);
+        tree.insert(text.toUtf8() == key ? text : "bytes:" + QString::fromLatin1(key.toHex()),
+                    node);
     }
+    if (dir)
+        ::closedir(dir);
 }
-
-} // namespace
 
 Tree snapshot(const QString &root) {
     Tree tree;
@@ -163,47 +138,32 @@ Tree snapshot(const QString &root) {
     return tree;
 }
 
-QMap<QString, QByteArray> contents(const QString &root) {
-    QMap<QString, QByteArray> result;
-    const Tree tree = snapshot(root);
-    for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
-        if (it->type == 'f' || it->type == 'd')
-            result.insert(it.key(), it->type == 'd' ? QByteArray("<folder>") : it->content);
-    }
-    return result;
-}
-
-QStringList entries(const QString &folder) {
-    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                               QDir::NoDotAndDotDot);
-    names.sort();
-    return names;
-}
-
-int redirect(int fd, const QString &path) {
+QByteArray capture(int fd, const std::function<void()> &work) {
     std::fflush(nullptr);
     const int saved = ::dup(fd);
-    const int file = ::open(path.toUtf8().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(file, fd);
-    ::close(file);
-    return saved;
-}
-
-QByteArray read_redirected(int fd, int saved, const QString &path) {
+    FILE *buffer = std::tmpfile();
+    ::dup2(::fileno(buffer), fd);
+    work();
     std::fflush(nullptr);
     ::dup2(saved, fd);
     ::close(saved);
-    const QByteArray text = read_file(path);
-    QFile::remove(path);
+    QFile file;
+    file.open(buffer, QIODevice::ReadOnly);
+    file.seek(0);
+    const QByteArray text = file.readAll();
+    file.close();
+    std::fclose(buffer);
     return text;
 }
 
-} // namespace testsupport
-
-char *toString(const testsupport::Node &node) {
-    return QTest::toString(QStringLiteral("%1 perm %2 mtime %3 content %4")
-                               .arg(QLatin1Char(node.type))
-                               .arg(node.perm, 0, 8)
-                               .arg(node.mtime)
-                               .arg(QString::fromUtf8(node.content.left(40).toHex())));
+char *toString(const Tree &tree) {
+    QStringList lines;
+    for (auto it = tree.cbegin(); it != tree.cend() && lines.size() < 200; ++it)
+        lines << QString("%1 %2 %3 %4 %5")
+                     .arg(it.key(), QChar(it->type), QString::number(it->perm, 8))
+                     .arg(it->mtime)
+                     .arg(QString::fromLatin1(it->content.left(16).toHex()));
+    return QTest::toString("\n" + lines.join('\n'));
 }
+
+} // namespace testsupport
