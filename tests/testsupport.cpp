@@ -3,17 +3,14 @@
 #include "archive/zrv_archive.h"
 
 #include <QCryptographicHash>
-#include <QFile>
-#include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cstdio>
 
 namespace testsupport {
 
@@ -42,14 +39,14 @@ void sh(const QString &folder, const QString &script) {
 }
 
 void forge_zip(const QString &path, const QByteArray &entries) {
-    const CommandResult result =
+    const CommandResult made =
         run("/usr/bin/python3", {TESTS_SOURCE_DIR "/zipforge.py", path}, {}, entries);
-    if (result.exit_code != 0)
-        qFatal("zipforge failed: %s", result.output.constData());
+    if (made.exit_code != 0)
+        qFatal("zipforge failed: %s", made.output.constData());
 }
 
-// What Python's zipfile finds wrong: damaged data; a method that does not fit the flag (0: all
-// stored; 1: what shrinks deflated); UTF-8 names without the UTF-8 flag.
+// Damaged data; a method that does not fit the flag (0 stores all, 1 deflates what shrinks);
+// UTF-8 names without the UTF-8 flag.
 QByteArray zip_objections(const QString &archive, int flag) {
     return run("/usr/bin/python3", {"-c", R"(import sys, zipfile, zlib
 z, deflate = zipfile.ZipFile(sys.argv[1]), sys.argv[2] == '1'
@@ -63,13 +60,6 @@ for i in z.infolist():
         except UnicodeError: pass)",
                                     archive, QString::number(flag)})
         .output;
-}
-
-void write_file(const QString &path, const QByteArray &contents) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
-        qFatal("cannot write %s", qPrintable(path));
 }
 
 QByteArray read_file(const QString &path) {
@@ -92,11 +82,6 @@ bool unpack(const QString &archive, const QString &target) {
     return ZWZipExtract(archive.toStdWString().c_str(), target.toStdWString().c_str()) != 0;
 }
 
-bool Node::operator==(const Node &other) const {
-    return type == other.type && perm == other.perm && mtime == other.mtime &&
-           content == other.content;
-}
-
 static void snapshot_below(const QByteArray &folder, const QByteArray &relative, Tree &tree) {
     DIR *dir = ::opendir(folder.constData());
     while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
@@ -107,15 +92,12 @@ static void snapshot_below(const QByteArray &folder, const QByteArray &relative,
             continue;
         Node node{'f', info.st_mode & 07777U, info.st_mtim.tv_sec, {}};
         if (S_ISLNK(info.st_mode)) {
-            node.type = 'l';
-            node.mtime = 0; // link times are not kept
             char target[4096];
-            node.content = QByteArray(target, int(::readlink(path.constData(), target, 4096)));
+            node = {'l', node.perm, 0, {target, int(::readlink(path.constData(), target, 4096))}};
         } else if (S_ISDIR(info.st_mode)) {
             node.type = 'd';
             snapshot_below(path, key, tree);
         } else if (S_ISREG(info.st_mode)) {
-            // Contents as they are, or for a file too large to hold, their hash.
             QFile file;
             QCryptographicHash hash(QCryptographicHash::Sha256);
             if (file.open(::open(path.constData(), O_RDONLY | O_CLOEXEC), QIODevice::ReadOnly,
@@ -125,8 +107,7 @@ static void snapshot_below(const QByteArray &folder, const QByteArray &relative,
                                    : "sha256:" + hash.result().toHex();
         }
         const QString text = QString::fromUtf8(key);
-        tree.insert(text.toUtf8() == key ? text : "bytes:" + QString::fromLatin1(key.toHex()),
-                    node);
+        tree.insert(text.toUtf8() == key ? text : "bytes:" + key.toHex(), node);
     }
     if (dir)
         ::closedir(dir);
@@ -138,32 +119,36 @@ Tree snapshot(const QString &root) {
     return tree;
 }
 
+char *toString(const Tree &tree) {
+    QStringList lines;
+    for (auto it = tree.cbegin(); it != tree.cend() && lines.size() < 200; ++it)
+        lines << QString("%1 %2 %3 %4 ")
+                         .arg(it.key(), QChar(it->type))
+                         .arg(it->perm, 0, 8)
+                         .arg(it->mtime) +
+                     it->content.left(16).toHex();
+    return QTest::toString("\n" + lines.join('\n'));
+}
+
+QList<QStringList> table(const char *text) {
+    QList<QStringList> rows;
+    for (const QString &line : QString(text).split('\n', Qt::SkipEmptyParts))
+        rows << line.split(" | ");
+    return rows;
+}
+
 QByteArray capture(int fd, const std::function<void()> &work) {
     std::fflush(nullptr);
     const int saved = ::dup(fd);
-    FILE *buffer = std::tmpfile();
-    ::dup2(::fileno(buffer), fd);
+    QTemporaryFile buffer;
+    buffer.open();
+    ::dup2(buffer.handle(), fd);
     work();
     std::fflush(nullptr);
     ::dup2(saved, fd);
     ::close(saved);
-    QFile file;
-    file.open(buffer, QIODevice::ReadOnly);
-    file.seek(0);
-    const QByteArray text = file.readAll();
-    file.close();
-    std::fclose(buffer);
-    return text;
-}
-
-char *toString(const Tree &tree) {
-    QStringList lines;
-    for (auto it = tree.cbegin(); it != tree.cend() && lines.size() < 200; ++it)
-        lines << QString("%1 %2 %3 %4 %5")
-                     .arg(it.key(), QChar(it->type), QString::number(it->perm, 8))
-                     .arg(it->mtime)
-                     .arg(QString::fromLatin1(it->content.left(16).toHex()));
-    return QTest::toString("\n" + lines.join('\n'));
+    buffer.seek(0);
+    return buffer.readAll();
 }
 
 } // namespace testsupport

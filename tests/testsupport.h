@@ -1,11 +1,9 @@
-// Helpers shared by the tests: peer tools and shell set-ups, files and archives on disk, and a
-// tree read back for comparison.
+// Helpers shared by the tests: peer tools and shell set-ups, archives on disk, and trees read
+// back for comparison.
 #pragma once
 
-#include <QByteArray>
 #include <QDir>
 #include <QMap>
-#include <QStringList>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -24,38 +22,38 @@ struct CommandResult {
 };
 CommandResult run(const QString &program, const QStringList &arguments,
                   const QString &folder = QString(), const QByteArray &input = QByteArray());
-// Runs `script` with bash in `folder`; a script that fails stops the test program.
+// Runs `script` with bash in `folder`, made first; a script that fails stops the test program.
 void sh(const QString &folder, const QString &script);
-// Writes a ZIP archive described by `entries` (JSON, see tests/zipforge.py).
+// Writes the ZIP archive that `entries` describe (JSON, see tests/zipforge.py).
 void forge_zip(const QString &path, const QByteArray &entries);
-// What Python's zipfile finds wrong with an archive packed with `flag`: nothing when empty.
+// What Python's zipfile finds wrong with an archive packed with `flag`; empty when nothing.
 QByteArray zip_objections(const QString &archive, int flag);
-
-void write_file(const QString &path, const QByteArray &contents);
 QByteArray read_file(const QString &path);
-// Names in `folder`, sorted.
-QStringList entries(const QString &folder);
+QStringList entries(const QString &folder); // sorted
 
 // Calls the archive component the way the program does, with wide strings.
 bool pack(const QStringList &files, const QStringList &folders, const QString &archive,
           int flag = 1);
 bool unpack(const QString &archive, const QString &target);
 
-// What a person or a program sees of one entry: "f" file, "d" folder or "l" link, permission
-// bits, modification time (not for links) and contents or link target.
+// An entry as a person or program sees it: type 'f', 'd' or 'l', permission bits, modification
+// time (none for links), and contents (a hash for large files) or link target.
 struct Node {
-    char type = '?';
+    char type = 'f';
     unsigned perm = 0;
     qint64 mtime = 0;
     QByteArray content;
-    bool operator==(const Node &other) const;
+    bool operator==(const Node &o) const {
+        return type == o.type && perm == o.perm && mtime == o.mtime && content == o.content;
+    }
 };
-// Every entry below a folder, by relative path; names that are not UTF-8 appear as "bytes:"
-// and their hex.
+// Every entry below a folder by relative path; names that are not UTF-8 as "bytes:" and hex.
 using Tree = QMap<QString, Node>;
 Tree snapshot(const QString &root);
-char *toString(const Tree &tree); // for QCOMPARE
+char *toString(const Tree &tree);
 
+// The rows of a table written one a line, columns separated by " | ", the row's name first.
+QList<QStringList> table(const char *text);
 // What `work` wrote to the descriptor `fd` (1 standard output, 2 standard error).
 QByteArray capture(int fd, const std::function<void()> &work);
 

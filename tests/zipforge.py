@@ -1,20 +1,30 @@
 #!/usr/bin/python3
 """Writes a ZIP archive byte by byte from JSON on standard input, so tests can build archives no
-well-behaved tool writes. Usage: zipforge.py OUTPUT < '[{"name": "a.txt", "data": "hi"}, ...]'
+well-behaved tool writes. Usage: zipforge.py OUTPUT < '["a.txt=hello", "sub/", ...]'
 The JSON may be {"entries": [...], "count": N, "keep": K}: N is the count the end record
 declares; only the first K bytes are written.
 
-Entry keys, all but the name optional: name (UTF-8) or name_hex (raw bytes); data and repeat
-(contents, repeated); method (0 stored, 8 deflate); flags (default 0x800 for non-ASCII names);
-mode (Unix mode, 33188 a 0644 file; without it a DOS host); unix_time (an extended timestamp);
-unicode_path (an Info-ZIP Unicode path field). Lies: crc, declared_size, compressed_size,
-zip64_size (through a ZIP64 field), method_id, local_name (for the local header only), header_of
-(the index of an earlier entry whose local header it shares).
+An entry is "name=data" (a file), "name/" (a folder), "name -> target" (a link), or an object:
+name (UTF-8) or name_hex (raw bytes); data, repeated `repeat` times; method (0 stored, 8 deflate);
+flags (default 0x800 for non-ASCII names); mode (Unix; without it the host is DOS); unix_time (an
+extended timestamp); unicode_path (an Info-ZIP Unicode path field). Lies: crc, declared_size,
+compressed_size, zip64_size (in a ZIP64 field), method_id, local_name (in the local header only),
+header_of (the index of an earlier entry whose local header this one shares).
 """
 import json
 import struct
 import sys
 import zlib
+
+
+def expand(e):
+    if not isinstance(e, str):
+        return e
+    if " -> " in e:
+        name, target = e.split(" -> ", 1)
+        return {"name": name, "mode": 0o120777, "data": target}
+    name, _, data = e.partition("=")
+    return {"name": name, "mode": 0o40755} if name.endswith("/") else {"name": name, "data": data}
 
 
 def field(tag, body):
@@ -23,7 +33,7 @@ def field(tag, body):
 
 def forge(output, entries, count=None, keep=None):
     body, directory, offsets = bytearray(), bytearray(), []
-    for e in entries:
+    for e in map(expand, entries):
         name = bytes.fromhex(e["name_hex"]) if "name_hex" in e else e["name"].encode()
         data = e.get("data", "").encode() * e.get("repeat", 1)
         payload = data
@@ -35,24 +45,22 @@ def forge(output, entries, count=None, keep=None):
         compressed = e.get("compressed_size", len(payload))
         extra = b""
         if "unicode_path" in e:
-            extra += field(0x7075, b"\x01" + struct.pack("<I", zlib.crc32(name))
-                           + e["unicode_path"].encode())
+            path = e["unicode_path"].encode()
+            extra += field(0x7075, b"\x01" + struct.pack("<I", zlib.crc32(name)) + path)
         if "zip64_size" in e:
             extra += field(0x0001, struct.pack("<QQ", e["zip64_size"], compressed))
             size = compressed = 0xFFFFFFFF
         if "unix_time" in e:
             extra += field(0x5455, b"\x01" + struct.pack("<i", e["unix_time"]))
         mode = e.get("mode")
-        made_by = (0 if mode is None else 3) << 8 | 20
         method = e.get("method_id", e.get("method", 0))
-        if "header_of" in e:
-            offsets.append(offsets[e["header_of"]])
-        else:
-            offsets.append(len(body))
+        offsets.append(offsets[e["header_of"]] if "header_of" in e else len(body))
+        if "header_of" not in e:
             local_name = e["local_name"].encode() if "local_name" in e else name
             body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, flags, method, 0, 0x21, crc,
                                 compressed, size, len(local_name), len(extra))
             body += local_name + extra + payload
+        made_by = (0 if mode is None else 3) << 8 | 20
         directory += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, made_by, 45, flags, method, 0,
                                  0x21, crc, compressed, size, len(name), len(extra), 0, 0, 0,
                                  (mode or 0) << 16, offsets[-1]) + name + extra
@@ -62,9 +70,7 @@ def forge(output, entries, count=None, keep=None):
         f.write(bytes(body + directory + end)[:keep])
 
 
-if __name__ == "__main__":
-    description = json.load(sys.stdin)
-    if isinstance(description, dict):
-        forge(sys.argv[1], description["entries"], description.get("count"), description.get("keep"))
-    else:
-        forge(sys.argv[1], description)
+description = json.load(sys.stdin)
+if isinstance(description, list):
+    description = {"entries": description}
+forge(sys.argv[1], description["entries"], description.get("count"), description.get("keep"))
