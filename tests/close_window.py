@@ -1,8 +1,8 @@
 #!/usr/bin/python3
-"""Waits for a shown window of the WM class given, prints its size and asks it to close
-(WM_DELETE_WINDOW) as a window manager's close button does, until it is gone. A message sent
-just before a client disconnects can be lost on a busy server, so this one stays connected and
-asks again every two seconds, as a person clicks again."""
+"""Waits for a shown window of the WM class given, prints its size and asks it to close as a
+window manager's close button does (WM_DELETE_WINDOW), again every two seconds, as a person
+clicks again: a message sent just before a client disconnects can be lost on a busy server.
+"""
 import sys
 import time
 

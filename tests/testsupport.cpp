@@ -130,7 +130,7 @@ char *toString(const Tree &tree) {
     return QTest::toString("\n" + lines.join('\n'));
 }
 
-QList<QStringList> table(const char *text) {
+QList<QStringList> table_rows(const char *text) {
     QList<QStringList> rows;
     for (const QString &line : QString(text).split('\n', Qt::SkipEmptyParts))
         rows << line.split(" | ");

@@ -53,7 +53,7 @@ Tree snapshot(const QString &root);
 char *toString(const Tree &tree);
 
 // The rows of a table written one a line, columns separated by " | ", the row's name first.
-QList<QStringList> table(const char *text);
+QList<QStringList> table_rows(const char *text);
 // What `work` wrote to the descriptor `fd` (1 standard output, 2 standard error).
 QByteArray capture(int fd, const std::function<void()> &work);
 

@@ -38,9 +38,13 @@ void start_worker_thread(std::function<void()> work) {
 
 namespace {
 
-// The window under test, set up and shown as the program does, in a new working folder.
+// The window under test, set up and shown as the program does, in a new working folder; its
+// mode box, table, and the label at the left of the bottom row, which shows the busy text.
 WorkingFolder *dir = nullptr;
 Cofferbox *window = nullptr;
+QComboBox *mode_box = nullptr;
+QTableWidget *table = nullptr;
+QLabel *status_label = nullptr;
 
 // The driver: finds controls by type and text and uses them as a person does.
 QPushButton *button(const QString &text, QWidget *parent = window) {
@@ -54,29 +58,14 @@ void click(const QString &text, QWidget *parent = window) {
     QTest::mouseClick(button(text, parent), Qt::LeftButton);
 }
 
-QComboBox *mode_box() {
-    return window->findChild<QComboBox *>();
-}
-
-QTableWidget *table() {
-    return window->findChild<QTableWidget *>();
-}
-
-// The label at the left of the bottom row, which shows the busy text.
-QLabel *status_label() {
-    return qobject_cast<QLabel *>(
-        static_cast<QGridLayout *>(window->layout())->itemAtPosition(3, 1)->widget());
-}
-
 // Picks `mode` in the mode box's popup with the keyboard; the mode shown counts as a pick too.
 void choose_mode(const QString &mode) {
-    QComboBox *box = mode_box();
-    box->showPopup();
-    QTRY_VERIFY(box->view()->isVisible());
-    box->view()->setCurrentIndex(box->model()->index(box->findText(mode), 0));
-    QTest::keyClick(box->view(), Qt::Key_Return);
-    QTRY_VERIFY(!box->view()->isVisible());
-    QCOMPARE(box->currentText(), mode);
+    mode_box->showPopup();
+    QTRY_VERIFY(mode_box->view()->isVisible());
+    mode_box->view()->setCurrentIndex(mode_box->model()->index(mode_box->findText(mode), 0));
+    QTest::keyClick(mode_box->view(), Qt::Key_Return);
+    QTRY_VERIFY(!mode_box->view()->isVisible());
+    QCOMPARE(mode_box->currentText(), mode);
 }
 
 // Runs `answer` on the next modal dialog (the next one `wanted` accepts) as soon as it is
@@ -99,10 +88,9 @@ void cancel(QWidget *dialog) {
     QTest::keyClick(dialog, Qt::Key_Escape);
 }
 
-// Types or pastes `text` into a file dialog's name box and presses Return. The dialog reads
-// keys only while the box has the focus; characters beyond ASCII come as an input method
-// commits them.
-void enter_name(QWidget *dialog, const QString &text, bool paste) {
+// Types or pastes `text` into a file dialog's name box, which takes keys only while it has
+// the focus, and presses Return. Characters beyond ASCII come as an input method commits them.
+void enter_name(QWidget *dialog, const QString &text, bool paste = false) {
     auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
     dialog->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(dialog));
@@ -123,11 +111,11 @@ void enter_name(QWidget *dialog, const QString &text, bool paste) {
     QTest::keyClick(name, Qt::Key_Return);
 }
 
-// Through the add-file dialog: goes to `folder`, types `typed` (names in quotes) and accepts.
-void add_files(const QString &folder, const QString &typed) {
+// Through the add-file dialog: goes to `folder`, enters `names` (in quotes) and accepts.
+void add_files(const QString &folder, const QString &names) {
     when_dialog_opens([=](QWidget *dialog) {
-        enter_name(dialog, dir->filePath(folder), false);
-        enter_name(dialog, typed, false);
+        enter_name(dialog, dir->filePath(folder));
+        enter_name(dialog, names);
     });
     click("添加文件");
 }
@@ -142,8 +130,8 @@ void add_folder(const QString &folder) {
 // working folder; a row whose cells disagree with its path or kind says so.
 QStringList listed_rows() {
     QStringList result;
-    for (int row = 0; row < table()->rowCount(); ++row) {
-        const QTableWidgetItem *name = table()->item(row, 0), *kind = table()->item(row, 1);
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QTableWidgetItem *name = table->item(row, 0), *kind = table->item(row, 1);
         const bool is_dir = name->data(Cofferbox::ROLE_IS_DIR).toBool();
         const QString path = name->data(Cofferbox::ROLE_PATH).toString();
         result << QString(is_dir ? "d:" : "f:") + QDir(dir->path()).relativeFilePath(path);
@@ -161,7 +149,7 @@ bool drop(const QStringList &names) {
         urls << (name.contains(':') ? QUrl(name) : QUrl::fromLocalFile(dir->filePath(name)));
     QMimeData data;
     data.setUrls(urls);
-    QWidget *target = table()->viewport();
+    QWidget *target = table->viewport();
     const QPoint point = target->rect().center();
     const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
     QDragEnterEvent enter(point, offered, &data, Qt::LeftButton, Qt::NoModifier);
@@ -171,15 +159,33 @@ bool drop(const QStringList &names) {
     return enter.isAccepted() && enter.dropAction() == Qt::CopyAction;
 }
 
+// Every visible control, top to bottom and left to right, "(off)" marking a disabled one.
+QStringList controls() {
+    QList<QWidget *> shown;
+    for (QWidget *child : window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        if (child->isVisible() && !qobject_cast<QDialog *>(child))
+            shown << child;
+    std::sort(shown.begin(), shown.end(), [](QWidget *a, QWidget *b) {
+        return std::pair(a->y() / 10, a->x()) < std::pair(b->y() / 10, b->x());
+    });
+    QStringList texts;
+    for (QWidget *widget : shown) {
+        if (auto *label = qobject_cast<QLabel *>(widget))
+            texts << "label " + label->text();
+        else if (auto *push = qobject_cast<QPushButton *>(widget))
+            texts << "button " + push->text();
+        else if (auto *combo = qobject_cast<QComboBox *>(widget))
+            texts << "mode " + combo->currentText();
+        else if (auto *view = qobject_cast<QTableWidget *>(widget))
+            texts << "table " + view->horizontalHeaderItem(0)->text() + "|" +
+                         view->horizontalHeaderItem(1)->text();
+        texts.last() += widget->isEnabled() ? "" : " (off)";
+    }
+    return texts;
+}
+
 QStringList disabled_controls() {
-    QStringList names;
-    for (QPushButton *push : window->findChildren<QPushButton *>(Qt::FindDirectChildrenOnly))
-        if (!push->isEnabled())
-            names << push->text();
-    if (!mode_box()->isEnabled())
-        names << "mode box";
-    names.sort();
-    return names;
+    return controls().filter(" (off)");
 }
 
 // The progress window of a running job when it is on screen: a dialog titled with the busy text.
@@ -209,16 +215,14 @@ Outcome run_job(const std::function<void()> &during = {}) {
     const QByteArray output = capture(1, [&] {
         when_dialog_opens(
             [&](QWidget *box) {
-                outcome = {qobject_cast<QMessageBox *>(box)->text(),
-                           status_label()->text(),
-                           disabled_controls(),
-                           {},
-                           outcome.progress_shown};
+                outcome.text = qobject_cast<QMessageBox *>(box)->text();
+                outcome.status = status_label->text();
+                outcome.disabled = disabled_controls();
                 QTest::keyClick(box, Qt::Key_Return);
                 answered = true;
             },
             [](QWidget *box) { return qobject_cast<QMessageBox *>(box) != nullptr; });
-        click(mode_box()->currentText());
+        click(mode_box->currentText());
         if (during)
             during();
         QVERIFY(QTest::qWaitFor([&] { return answered; }, 600000));
@@ -229,27 +233,11 @@ Outcome run_job(const std::function<void()> &during = {}) {
     return outcome;
 }
 
-// Every visible control, top to bottom and left to right ("(off)" marks a disabled one), as
-// the mode shown wants them, and in a font that has their characters and those of the progress
-// window: glyph 0 is the empty box a font shows for a character it lacks.
+// The controls as the mode shown wants them, in a font that has their characters and those of
+// the progress window: glyph 0 is the empty box a font shows for a character it lacks.
 void check_what_a_person_sees() {
-    const bool packing = mode_box()->currentText() == "加密";
-    QList<QWidget *> shown = window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
-    std::sort(shown.begin(), shown.end(), [](QWidget *a, QWidget *b) {
-        return std::pair(a->y() / 10, a->x()) < std::pair(b->y() / 10, b->x());
-    });
-    QStringList texts;
-    for (QWidget *widget : shown) {
-        if (auto *label = qobject_cast<QLabel *>(widget))
-            texts << "label " + label->text();
-        else if (auto *push = qobject_cast<QPushButton *>(widget))
-            texts << "button " + push->text() + (push->isEnabled() ? "" : " (off)");
-        else if (auto *combo = qobject_cast<QComboBox *>(widget))
-            texts << "mode " + combo->currentText();
-        else if (auto *view = qobject_cast<QTableWidget *>(widget))
-            texts << "table " + view->horizontalHeaderItem(0)->text() + "|" +
-                         view->horizontalHeaderItem(1)->text();
-    }
+    const bool packing = mode_box->currentText() == "加密";
+    const QStringList texts = controls();
     QCOMPARE(texts, QStringList({"label 选择类型：", packing ? "mode 加密" : "mode 解密",
                                  packing ? "label 添加一部分文件和文件夹，可以打包加密。"
                                          : "label 请选择后缀名为(*.zrvdata)文件解密。",
@@ -265,6 +253,61 @@ void check_what_a_person_sees() {
     layout.endLayout();
     for (const QGlyphRun &run : layout.glyphRuns())
         QVERIFY2(!run.glyphIndexes().contains(0), qPrintable(run.rawFont().familyName()));
+}
+
+// Takes steps as a person does, or sets the stage. Steps: "sees" (the window's texts are right
+// for its mode); "mode M"; "files FOLDER NAMES" (in quotes) and "folder NAME" through the
+// dialogs; "dialog BUTTON SHOWN" (caption, start folder and filters of the dialog, which is
+// cancelled); "busy" (a job starts); "empty" (no rows now); "clear"; "delete ROWS" (selected
+// with Ctrl); "drop NAMES" (offered to copy) or "refuse NAMES" (not offered); "sh SCRIPT";
+// "pack ARCHIVE FILE" with the archive component.
+void take_steps(const QStringList &steps) {
+    for (const QString &step : steps) {
+        const QString verb = step.section(' ', 0, 0), rest = step.section(' ', 1);
+        const QStringList names = rest.split(' ', Qt::SkipEmptyParts);
+        if (verb == "sees") {
+            check_what_a_person_sees();
+        } else if (verb == "mode") {
+            choose_mode(rest);
+        } else if (verb == "files") {
+            add_files(names[0], rest.section(' ', 1));
+        } else if (verb == "folder") {
+            add_folder(rest);
+        } else if (verb == "dialog") {
+            // With no start folder the folder dialog shows the working folder in its parent.
+            QStringList seen, shown = rest.section(' ', 1).split('|');
+            shown[1] = QDir::cleanPath(dir->filePath(shown[1]));
+            when_dialog_opens([&](QWidget *dialog) {
+                auto *files = qobject_cast<QFileDialog *>(dialog);
+                seen << files->windowTitle() << files->directory().absolutePath()
+                     << files->nameFilters();
+                cancel(dialog);
+            });
+            click(names[0]);
+            QCOMPARE(seen, shown);
+        } else if (verb == "sh") {
+            sh(dir->path(), rest);
+        } else if (verb == "pack") {
+            QVERIFY(pack({dir->filePath(names[1])}, {}, names[0]));
+        } else if (verb == "busy") {
+            window->slot_start_work();
+        } else if (verb == "empty") {
+            QCOMPARE(table->rowCount(), 0);
+        } else if (verb == "clear") {
+            click("清除");
+        } else if (verb == "delete") {
+            table->clearSelection();
+            for (const QString &name : names) {
+                const QRect cell =
+                    table->visualItemRect(table->item(listed_rows().indexOf(name), 0));
+                QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                                  cell.center());
+            }
+            click("删除");
+        } else {
+            QCOMPARE(drop(names), verb == "drop");
+        }
+    }
 }
 
 class UrlRecorder : public QObject {
@@ -308,6 +351,10 @@ void TestWindow::init() {
     startup::prepare_window(*window);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
+    mode_box = window->findChild<QComboBox *>();
+    table = window->findChild<QTableWidget *>();
+    status_label = qobject_cast<QLabel *>(
+        static_cast<QGridLayout *>(window->layout())->itemAtPosition(3, 1)->widget());
 }
 
 void TestWindow::cleanup() {
@@ -319,15 +366,10 @@ void TestWindow::cleanup() {
 }
 
 void TestWindow::selecting_data() {
-    // Steps a person takes, separated by "; ", then the rows the table shows. Steps: "sees" (the
-    // window's texts are right for its mode); "mode M";
-    // "files TYPED" and "folder NAME" through the dialogs; "dialog BUTTON SHOWN" (caption,
-    // start folder and filters of the dialog, which is cancelled); "sh SCRIPT"; "busy" (a job
-    // starts); "empty" (no rows now); "clear"; "delete ROWS" (selected with Ctrl); "drop NAMES"
-    // (offered to copy) or "refuse NAMES" (not offered).
+    // Steps, separated by "; ", then the rows the table shows.
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QStringList>("rows");
-    for (const QStringList &row : table(R"(
+    for (const QStringList &row : table_rows(R"(
 the window at start | sees | 
 switched to unpacking | mode 解密; sees | 
 switched to unpacking and back | mode 解密; mode 加密; sees | 
@@ -335,15 +377,15 @@ unpacking chosen again | mode 解密; mode 解密; sees |
 the dialog for files to pack | dialog 添加文件 选择加密的文件|.|All Files (*) | 
 the dialog for a folder to pack | dialog 添加文件夹 选择加密的文件|..|All Files (*) | 
 the dialog for unpacking | mode 解密; dialog 添加文件 选择解密的文件|AddData|ZRV file(*.zrvdata) | 
-awkward names, each listed once, in code unit order | files "中文 名.txt" "a,b.txt" "Z.txt"; files "a,b.txt" | f:Z.txt, f:a,b.txt, f:中文 名.txt
-folders before files, whatever their paths | folder folder; files "a.txt"; folder Y | d:Y, d:folder, f:a.txt
-archives, and one typed without its suffix, when unpacking | mode 解密; files "x.zrvdata"; files "plain" | f:plain, f:x.zrvdata
-cleared, nothing comes back at the next rebuild | files "a.txt"; folder folder; clear; empty; delete | 
-a mode switch empties the view and keeps the selection | files "a.txt"; folder folder; mode 解密; empty; dialog 添加文件 选择解密的文件|AddData|ZRV file(*.zrvdata) | d:folder, f:a.txt
-deleting a file row | files "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete f:b.txt | d:same, f:a.txt, f:same
-deleting the folder row of a path also listed as a file | files "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete d:same | f:a.txt, f:b.txt, f:same
-deleting the file row of a path also listed as a folder | files "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete f:same f:a.txt | d:same, f:b.txt
-deleting with nothing selected | files "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete | d:same, f:a.txt, f:b.txt, f:same
+awkward names, each listed once, in code unit order | files . "中文 名.txt" "a,b.txt" "Z.txt"; files . "a,b.txt" | f:Z.txt, f:a,b.txt, f:中文 名.txt
+folders before files, whatever their paths | folder folder; files . "a.txt"; folder Y | d:Y, d:folder, f:a.txt
+archives, and one typed without its suffix, when unpacking | mode 解密; files . "x.zrvdata"; files . "plain" | f:plain, f:x.zrvdata
+cleared, nothing comes back at the next rebuild | files . "a.txt"; folder folder; clear; empty; delete | 
+a mode switch empties the view and keeps the selection | files . "a.txt"; folder folder; mode 解密; empty; dialog 添加文件 选择解密的文件|AddData|ZRV file(*.zrvdata) | d:folder, f:a.txt
+deleting a file row | files . "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete f:b.txt | d:same, f:a.txt, f:same
+deleting the folder row of a path also listed as a file | files . "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete d:same | f:a.txt, f:b.txt, f:same
+deleting the file row of a path also listed as a folder | files . "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete f:same f:a.txt | d:same, f:b.txt
+deleting with nothing selected | files . "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete | d:same, f:a.txt, f:b.txt, f:same
 files dropped | drop b.txt a.txt | f:a.txt, f:b.txt
 a folder, a file and a web address dropped | drop a.txt https://example.org/c.zrvdata folder/ | d:folder, f:a.txt
 only a web address dropped | refuse https://example.org/c.zrvdata | 
@@ -358,50 +400,7 @@ files dropped while a job runs | busy; refuse a.txt |
 void TestWindow::selecting() {
     QFETCH(QStringList, steps);
     QFETCH(QStringList, rows);
-    for (const QString &step : steps) {
-        const QString verb = step.section(' ', 0, 0), rest = step.section(' ', 1);
-        const QStringList names = rest.split(' ', Qt::SkipEmptyParts);
-        if (verb == "sees") {
-            check_what_a_person_sees();
-        } else if (verb == "mode") {
-            choose_mode(rest);
-        } else if (verb == "files") {
-            add_files(".", rest);
-        } else if (verb == "folder") {
-            add_folder(rest);
-        } else if (verb == "dialog") {
-            // With no start folder the folder dialog shows the working folder in its parent.
-            QStringList seen, shown = rest.section(' ', 1).split('|');
-            shown[1] = QDir::cleanPath(dir->filePath(shown[1]));
-            when_dialog_opens([&](QWidget *dialog) {
-                auto *files = qobject_cast<QFileDialog *>(dialog);
-                seen << files->windowTitle() << files->directory().absolutePath()
-                     << files->nameFilters();
-                cancel(dialog);
-            });
-            click(names[0]);
-            QCOMPARE(seen, shown);
-        } else if (verb == "sh") {
-            sh(dir->path(), rest);
-        } else if (verb == "busy") {
-            window->slot_start_work();
-        } else if (verb == "empty") {
-            QCOMPARE(table()->rowCount(), 0);
-        } else if (verb == "clear") {
-            click("清除");
-        } else if (verb == "delete") {
-            table()->clearSelection();
-            for (const QString &name : names) {
-                const QRect cell =
-                    table()->visualItemRect(table()->item(listed_rows().indexOf(name), 0));
-                QTest::mouseClick(table()->viewport(), Qt::LeftButton, Qt::ControlModifier,
-                                  cell.center());
-            }
-            click("删除");
-        } else {
-            QCOMPARE(drop(names), verb == "drop");
-        }
-    }
+    take_steps(steps);
     QCOMPARE(listed_rows(), rows);
 }
 
@@ -415,13 +414,14 @@ void TestWindow::packing_job() {
     QCOMPARE(outcome.text, "文件加密成功");
     QCOMPARE(outcome.status, "正在加密中");
     QCOMPARE(outcome.disabled,
-             QStringList({"mode box", "删除", "加密", "添加文件", "添加文件夹", "清除"}));
+             QStringList({"mode 加密 (off)", "button 添加文件 (off)", "button 添加文件夹 (off)",
+                          "button 删除 (off)", "button 清除 (off)", "button 加密 (off)"}));
     QCOMPARE(outcome.lines, QStringList{"加密成功"});
     // A job of a moment never shows its progress. Afterwards: idle, with nothing selected.
     QVERIFY(!outcome.progress_shown);
-    QCOMPARE(status_label()->text(), QString());
+    QCOMPARE(status_label->text(), QString());
     QCOMPARE(disabled_controls(), QStringList());
-    QCOMPARE(table()->rowCount(), 0);
+    QCOMPARE(table->rowCount(), 0);
 
     // One archive, named after the local time and weekday, that unzip unpacks to the picks.
     const QStringList archives = entries("AddData");
@@ -442,17 +442,16 @@ void TestWindow::packing_job() {
 }
 
 void TestWindow::unpacking_job_data() {
-    // Archives picked in the add-file dialog per folder ("folder|typed"), or a folder picked
-    // while packing; the message and the lines; what the job made, with files' contents.
-    QTest::addColumn<QStringList>("picked");
+    // Steps that pick, the message and the lines, what the job made with files' contents.
+    QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QStringList>("made");
-    for (const QStringList &row : table(R"(
-two archives, one outside the archive folder | AddData|"2026.zrvdata"; elsewhere|"a.b.zrvdata" | 文件解密成功 | 解密成功, 解密成功 | AddData/2026, AddData/2026/one=1, elsewhere/a, elsewhere/a/two=2
-a corrupt archive before two good ones | AddData|"1 bad.zrvdata" "2026.zrvdata"; elsewhere|"a.b.zrvdata" | 文件解密失败 | 解密失败, 解密成功, 解密成功 | AddData/2026, AddData/2026/one=1, elsewhere/a, elsewhere/a/two=2
-a corrupt archive after a good one | AddData|"2026.zrvdata" "z bad.zrvdata" | 文件解密失败 | 解密成功, 解密失败 | AddData/2026, AddData/2026/one=1
-only a folder, left from packing | folder | 文件解密失败 |  | 
+    for (const QStringList &row : table_rows(R"(
+two archives, one outside the archive folder | mode 解密; files AddData "2026.zrvdata"; files elsewhere "a.b.zrvdata" | 文件解密成功 | 解密成功, 解密成功 | AddData/2026, AddData/2026/one=1, elsewhere/a, elsewhere/a/two=2
+a corrupt archive before two good ones | mode 解密; files AddData "1 bad.zrvdata" "2026.zrvdata"; files elsewhere "a.b.zrvdata" | 文件解密失败 | 解密失败, 解密成功, 解密成功 | AddData/2026, AddData/2026/one=1, elsewhere/a, elsewhere/a/two=2
+a corrupt archive after a good one | mode 解密; files AddData "2026.zrvdata" "z bad.zrvdata" | 文件解密失败 | 解密成功, 解密失败 | AddData/2026, AddData/2026/one=1
+only a folder, left from packing | folder folder; mode 解密 | 文件解密失败 |  | 
 )"))
         QTest::newRow(qPrintable(row[0]))
             << row[1].split("; ") << row[2] << row[3].split(", ", Qt::SkipEmptyParts)
@@ -460,22 +459,15 @@ only a folder, left from packing | folder | 文件解密失败 |  |
 }
 
 void TestWindow::unpacking_job() {
-    QFETCH(QStringList, picked);
+    QFETCH(QStringList, steps);
     QFETCH(QString, message);
     QFETCH(QStringList, lines);
     QFETCH(QStringList, made);
-    sh("in", "printf 1 > one; printf 2 > two; echo junk | tee '../AddData/1 bad.zrvdata' > "
-             "'../AddData/z bad.zrvdata'");
-    QVERIFY(pack({dir->filePath("in/one")}, {}, "AddData/2026.zrvdata"));
-    QVERIFY(pack({dir->filePath("in/two")}, {}, "elsewhere/a.b.zrvdata"));
+    take_steps({"sh printf 1 > one && printf 2 > two && echo junk | tee 'AddData/1 bad.zrvdata' > "
+                "'AddData/z bad.zrvdata'",
+                "pack AddData/2026.zrvdata one", "pack elsewhere/a.b.zrvdata two"});
     const Tree before = snapshot(dir->path());
-    for (const QString &pick : picked) {
-        if (!pick.contains('|'))
-            add_folder(pick);
-        choose_mode("解密");
-        if (pick.contains('|'))
-            add_files(pick.section('|', 0, 0), pick.section('|', 1));
-    }
+    take_steps(steps);
 
     const Outcome outcome = run_job();
     QCOMPARE(outcome.status, "正在解密中");
@@ -488,14 +480,14 @@ void TestWindow::unpacking_job() {
             made_now << it.key() + (it->type == 'f' ? "=" + it->content : QByteArray());
     QCOMPARE(made_now, made);
     // Still unpacking: the folder button stays off.
-    QCOMPARE(disabled_controls(), QStringList{"添加文件夹"});
+    QCOMPARE(disabled_controls(), QStringList{"button 添加文件夹 (off)"});
 }
 
 void TestWindow::closing_the_window_during_a_job() {
     sh("long", "truncate -s 1G zeros");
     add_files("long", "zeros");
     click("加密");
-    QCOMPARE(status_label()->text(), "正在加密中");
+    QCOMPARE(status_label->text(), "正在加密中");
     // The person closes the window; the program then destroys it, as it does on exit. The job
     // was cancelled and waited for: it left nothing, and no result went to the window.
     window->close();
@@ -507,38 +499,24 @@ void TestWindow::closing_the_window_during_a_job() {
 }
 
 void TestWindow::cancelling_a_long_job_data() {
-    // What is picked: 3 GB of zeros, alone or with 3,000 small files that keep every compressor
+    // Steps that pick 3 GB of zeros, alone or with 3,000 small files that keep every compressor
     // busy, or as the second of three archives; and how the person cancels.
-    QTest::addColumn<QString>("picked");
+    QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("how");
-    QTest::newRow("packing a large file, cancelled with the button") << "large"
-                                                                     << "取消";
-    QTest::newRow("packing with many small files, cancelled with Escape") << "small"
-                                                                          << "Escape";
-    QTest::newRow("unpacking the second of three archives, cancelled by closing the window")
-        << "archives"
-        << "close";
+    for (const QStringList &row : table_rows(R"(
+packing a large file, cancelled with the button | files long "zeros" | 取消
+packing with many small files, cancelled with Escape | files long "zeros"; sh mkdir small && head -c 120000000 /dev/urandom > big && split -a 4 -b 40000 big small/ && rm big; folder small | Escape
+unpacking the second of three archives, cancelled by closing the window | pack AddData/a.zrvdata a.txt; pack AddData/b.zrvdata long/zeros; pack AddData/c.zrvdata a.txt; mode 解密; files AddData "a.zrvdata" "b.zrvdata" "c.zrvdata" | close
+)"))
+        QTest::newRow(qPrintable(row[0])) << row[1].split("; ") << row[2];
 }
 
 void TestWindow::cancelling_a_long_job() {
-    QFETCH(QString, picked);
+    QFETCH(QStringList, steps);
     QFETCH(QString, how);
-    const bool packing = picked != "archives";
     sh("long", "truncate -s 3G zeros; echo kept > ../AddData/old.zrvdata");
-    if (packing) {
-        add_files("long", "zeros");
-    } else {
-        for (const char *name : {"a", "b", "c"})
-            QVERIFY(pack({dir->filePath(*name == 'b' ? "long/zeros" : "a.txt")}, {},
-                         QString("AddData/%1.zrvdata").arg(name)));
-        choose_mode("解密");
-        add_files("AddData", R"("a.zrvdata" "b.zrvdata" "c.zrvdata")");
-    }
-    if (picked == "small") {
-        sh("small", "/usr/bin/python3 -c \"import os\nfor i in range(3000): "
-                    "open(str(i), 'wb').write(os.urandom(40000))\"");
-        add_folder("small");
-    }
+    take_steps(steps);
+    const bool packing = mode_box->currentText() == "加密";
     const QStringList before = entries("AddData");
 
     const Outcome outcome = run_job([&] {
@@ -574,9 +552,9 @@ void TestWindow::cancelling_a_long_job() {
     // the archive unpacked before it stays, the one after it was never started.
     QCOMPARE(entries("AddData"), packing ? before : QStringList({"a"}) + before);
     QCOMPARE(progress_window(), nullptr);
-    QCOMPARE(status_label()->text(), QString());
-    QCOMPARE(table()->rowCount(), 0);
-    QCOMPARE(disabled_controls(), packing ? QStringList() : QStringList{"添加文件夹"});
+    QCOMPARE(status_label->text(), QString());
+    QCOMPARE(table->rowCount(), 0);
+    QCOMPARE(disabled_controls(), packing ? QStringList() : QStringList{"button 添加文件夹 (off)"});
 }
 
 void TestWindow::a_worker_that_cannot_start() {
@@ -585,7 +563,7 @@ void TestWindow::a_worker_that_cannot_start() {
     QCOMPARE(run_job().text, "文件加密失败");
     // The window is handed back, with the selection kept for another try.
     QCOMPARE(disabled_controls(), QStringList());
-    QCOMPARE(table()->rowCount(), 1);
+    QCOMPARE(table->rowCount(), 1);
     QCOMPARE(progress_window(), nullptr);
     // Closing it then does not wait for a job that never ran (a hang fails by Qt Test's timeout).
     delete window;

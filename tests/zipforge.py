@@ -1,15 +1,13 @@
 #!/usr/bin/python3
 """Writes a ZIP archive byte by byte from JSON on standard input, so tests can build archives no
-well-behaved tool writes. Usage: zipforge.py OUTPUT < '["a.txt=hello", "sub/", ...]'
-The JSON may be {"entries": [...], "count": N, "keep": K}: N is the count the end record
-declares; only the first K bytes are written.
-
-An entry is "name=data" (a file), "name/" (a folder), "name -> target" (a link), or an object:
-name (UTF-8) or name_hex (raw bytes); data, repeated `repeat` times; method (0 stored, 8 deflate);
-flags (default 0x800 for non-ASCII names); mode (Unix; without it the host is DOS); unix_time (an
-extended timestamp); unicode_path (an Info-ZIP Unicode path field). Lies: crc, declared_size,
-compressed_size, zip64_size (in a ZIP64 field), method_id, local_name (in the local header only),
-header_of (the index of an earlier entry whose local header this one shares).
+well-behaved tool writes: zipforge.py OUTPUT < '["a.txt=hello", "sub/", "link -> a.txt"]' (a file,
+a folder, a link), or {"entries": [...], "count": N, "keep": K}: N is the count the end record
+declares, and only the first K bytes are written. An entry may be an object: name (UTF-8) or
+name_hex; data, repeated `repeat` times; method (0 stored, 8 deflate); flags (default 0x800 for
+non-ASCII names); mode (Unix; none for a DOS host); unix_time (an extended timestamp);
+unicode_path (an Info-ZIP Unicode path field). Lies: crc, declared_size, compressed_size,
+zip64_size (in a ZIP64 field), method_id, local_name (in the local header only), header_of (the
+index of an earlier entry whose local header this one shares).
 """
 import json
 import struct
