@@ -1,7 +1,6 @@
 #!/usr/bin/python3
-"""Waits for a shown window of the WM class given, prints its size and asks it to close as a
-window manager's close button does (WM_DELETE_WINDOW), again every two seconds, as a person
-clicks again: a message sent just before a client disconnects can be lost on a busy server.
+"""Waits for a shown window of the WM class given, prints its size and asks it to close as a close
+button does (WM_DELETE_WINDOW), every two seconds: a busy server can lose the first request.
 """
 import sys
 import time
@@ -22,7 +21,7 @@ screen = display.Display()
 deadline, window = time.monotonic() + 60, None
 while window is None and time.monotonic() < deadline:
     time.sleep(0.05)
-    tops = screen.screen().root.query_tree().children
+    tops = screen.screen().root.query_tree().children  # no window manager: no frames
     window = next((w for w in tops if shown(w, sys.argv[1])), None)
 if window is None:
     sys.exit("no window of class " + sys.argv[1])

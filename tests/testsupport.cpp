@@ -45,8 +45,6 @@ void forge_zip(const QString &path, const QByteArray &entries) {
         qFatal("zipforge failed: %s", made.output.constData());
 }
 
-// Damaged data; a method that does not fit the flag (0 stores all, 1 deflates what shrinks);
-// UTF-8 names without the UTF-8 flag.
 QByteArray zip_objections(const QString &archive, int flag) {
     return run("/usr/bin/python3", {"-c", R"(import sys, zipfile, zlib
 z, deflate = zipfile.ZipFile(sys.argv[1]), sys.argv[2] == '1'
@@ -60,11 +58,6 @@ for i in z.infolist():
         except UnicodeError: pass)",
                                     archive, QString::number(flag)})
         .output;
-}
-
-QByteArray read_file(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList entries(const QString &folder) {
@@ -121,13 +114,10 @@ Tree snapshot(const QString &root) {
 
 char *toString(const Tree &tree) {
     QStringList lines;
-    for (auto it = tree.cbegin(); it != tree.cend() && lines.size() < 200; ++it)
-        lines << QString("%1 %2 %3 %4 ")
-                         .arg(it.key(), QChar(it->type))
-                         .arg(it->perm, 0, 8)
-                         .arg(it->mtime) +
-                     it->content.left(16).toHex();
-    return QTest::toString("\n" + lines.join('\n'));
+    for (auto it = tree.cbegin(); it != tree.cend(); ++it)
+        lines << it.key() + " " + it->type + " " + QString::number(it->perm, 8) + " " +
+                     QString::number(it->mtime) + " " + it->content.left(16).toHex();
+    return QTest::toString(lines.join('\n'));
 }
 
 QList<QStringList> table_rows(const char *text) {

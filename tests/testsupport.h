@@ -1,5 +1,4 @@
-// Helpers shared by the tests: peer tools and shell set-ups, archives on disk, and trees read
-// back for comparison.
+// Helpers shared by the tests: peers, shell set-ups, archives, and trees read back to compare.
 #pragma once
 
 #include <QDir>
@@ -26,9 +25,9 @@ CommandResult run(const QString &program, const QStringList &arguments,
 void sh(const QString &folder, const QString &script);
 // Writes the ZIP archive that `entries` describe (JSON, see tests/zipforge.py).
 void forge_zip(const QString &path, const QByteArray &entries);
-// What Python's zipfile finds wrong with an archive packed with `flag`; empty when nothing.
+// What Python's zipfile finds wrong with an archive packed with `flag`, empty when nothing: damaged
+// data, a method that does not fit (0 stores all, 1 deflates what shrinks), UTF-8 names unflagged.
 QByteArray zip_objections(const QString &archive, int flag);
-QByteArray read_file(const QString &path);
 QStringList entries(const QString &folder); // sorted
 
 // Calls the archive component the way the program does, with wide strings.
@@ -47,9 +46,8 @@ struct Node {
         return type == o.type && perm == o.perm && mtime == o.mtime && content == o.content;
     }
 };
-// Every entry below a folder by relative path; names that are not UTF-8 as "bytes:" and hex.
 using Tree = QMap<QString, Node>;
-Tree snapshot(const QString &root);
+Tree snapshot(const QString &root); // by relative path; names not UTF-8 as "bytes:" and hex
 char *toString(const Tree &tree);
 
 // The rows of a table written one a line, columns separated by " | ", the row's name first.
