@@ -50,8 +50,9 @@ QByteArray zip_objections(const QString &archive, int flag) {
 z, deflate = zipfile.ZipFile(sys.argv[1]), sys.argv[2] == '1'
 for i in z.infolist():
     data = z.read(i) if i.file_size < 1 << 26 else b''
-    shrinks = len(data) > 4096 and len(zlib.compress(data, 1)) < 0.9 * len(data)
-    if i.compress_type not in ((8,) if deflate and shrinks else (0, 8) if deflate else (0,)):
+    shrinks = len(zlib.compress(data, 1)) < 0.9 * len(data)
+    fits = ((0, 8) if len(data) <= 4096 else (8,) if shrinks else (0,)) if deflate else (0,)
+    if i.compress_type not in fits:
         print(i.filename, 'has method', i.compress_type)
     if not i.flag_bits & 0x800 and not i.filename.isascii():
         try: print(i.filename.encode('cp437').decode(), 'is UTF-8 without the flag')
@@ -110,14 +111,6 @@ Tree snapshot(const QString &root) {
     Tree tree;
     snapshot_below(root.toUtf8(), QByteArray(), tree);
     return tree;
-}
-
-char *toString(const Tree &tree) {
-    QStringList lines;
-    for (auto it = tree.cbegin(); it != tree.cend(); ++it)
-        lines << it.key() + " " + it->type + " " + QString::number(it->perm, 8) + " " +
-                     QString::number(it->mtime) + " " + it->content.left(16).toHex();
-    return QTest::toString(lines.join('\n'));
 }
 
 QList<QStringList> table_rows(const char *text) {

@@ -26,7 +26,8 @@ void sh(const QString &folder, const QString &script);
 // Writes the ZIP archive that `entries` describe (JSON, see tests/zipforge.py).
 void forge_zip(const QString &path, const QByteArray &entries);
 // What Python's zipfile finds wrong with an archive packed with `flag`, empty when nothing: damaged
-// data, a method that does not fit (0 stores all, 1 deflates what shrinks), UTF-8 names unflagged.
+// data, a method that does not fit (0 stores all; 1 deflates what shrinks and stores what does
+// not, past 4 KiB), UTF-8 names without the UTF-8 flag.
 QByteArray zip_objections(const QString &archive, int flag);
 QStringList entries(const QString &folder); // sorted
 
@@ -48,7 +49,6 @@ struct Node {
 };
 using Tree = QMap<QString, Node>;
 Tree snapshot(const QString &root); // by relative path; names not UTF-8 as "bytes:" and hex
-char *toString(const Tree &tree);
 
 // The rows of a table written one a line, columns separated by " | ", the row's name first.
 QList<QStringList> table_rows(const char *text);

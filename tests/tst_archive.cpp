@@ -17,10 +17,9 @@ using namespace testsupport;
 
 namespace {
 
-// Shell functions for the set-ups. tricky: what tends to break archivers, in the current folder:
-// empty folders and files, Chinese names, commas and spaces, files that compress, that do not and
-// both in one, links, unusual modes and old times. dated TIMES: in/dated with files of those
-// modification times, and its copy in expected/.
+// For the set-ups. tricky: what breaks archivers, here: empty folders and files, Chinese names,
+// commas, spaces, data that compresses, that does not and both, links, odd modes, old times.
+// dated TIMES: in/dated with files of those modification times, and its copy in expected/.
 const char shell_functions[] = R"(tricky() {
 mkdir -p sub/deeper 空
 printf 'comma and space\n' > 'a, b.txt'; : > 零.bin; echo 'read only' > ro.txt
@@ -69,11 +68,9 @@ private slots:
 };
 
 void TestArchive::round_trip_data() {
-    // A script that makes in/ and, in expected/, what unpacking must give; the paths picked,
-    // separated by "; " (a folder ends with "/"); the compression flag; the archive. Rows whose
-    // name starts with ZIP64 are slow and run only with COFFERBOX_SLOW=1: the small entries
-    // follow the huge one, so their headers lie past 4 GiB; the huge one is sparse, with bytes
-    // where 32-bit sizes and offsets wrap.
+    // A script making in/ and, in expected/, what unpacking must give; the picks (a folder ends
+    // with "/"); the compression flag; the archive. ZIP64 rows run only with COFFERBOX_SLOW=1:
+    // small entries follow the huge, sparse one, so sizes and offsets wrap 32 bits.
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QStringList>("picks");
     QTest::addColumn<int>("flag");
