@@ -86,7 +86,7 @@ static void snapshot_below(const QByteArray &folder, const QByteArray &relative,
             continue;
         Node node{'f', info.st_mode & 07777U, info.st_mtim.tv_sec, {}};
         if (S_ISLNK(info.st_mode)) {
-            char target[4096];
+            char target[4096] = {}; // empty should readlink fail
             node = {'l', node.perm, 0, {target, int(::readlink(path.constData(), target, 4096))}};
         } else if (S_ISDIR(info.st_mode)) {
             node.type = 'd';
