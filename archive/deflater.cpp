@@ -86,7 +86,7 @@ void Deflater::compress_piece(const unsigned char *history, std::size_t history_
     if (deflateReset(&stream) != Z_OK ||
         (history_size > 0 &&
          deflateSetDictionary(&stream, history, static_cast<uInt>(history_size)) != Z_OK))
-        fail("cannot compress: zlib refused its input");
+        fail(FailureKind::other, "cannot compress: zlib refused its input");
     out.resize(deflateBound(&stream, static_cast<uLong>(size)) + 16);
     stream.next_in = const_cast<unsigned char *>(data);
     stream.avail_in = static_cast<uInt>(size);
@@ -99,7 +99,7 @@ void Deflater::compress_piece(const unsigned char *history, std::size_t history_
         if (status == Z_STREAM_END || (!last && status == Z_OK && stream.avail_out > 0))
             break;
         if (status != Z_OK && status != Z_BUF_ERROR)
-            fail("cannot compress: zlib failed");
+            fail(FailureKind::other, "cannot compress: zlib failed");
         out.resize(out.size() * 2);
     }
     out.resize(produced);

@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -70,7 +71,7 @@ TemporaryArchive::TemporaryArchive(const std::string &archive_path) : final_path
     struct stat existing;
     if (::lstat(final_path.c_str(), &existing) == 0) {
         errno = EEXIST;
-        fail_errno("cannot create archive", final_path);
+        fail_errno(FailureKind::cannot_write, "cannot create archive", final_path);
     }
     created_folders = make_folders(folder);
     // A short name of fixed length, so any archive name that fits the folder fits here too.
@@ -80,7 +81,7 @@ TemporaryArchive::TemporaryArchive(const std::string &archive_path) : final_path
         const int error = errno;
         remove_created_folders();
         errno = error;
-        fail_errno("cannot create archive", final_path);
+        fail_errno(FailureKind::cannot_write, "cannot create archive", final_path);
     }
     file.reset(fd);
     ::fstat(fd, &info);
@@ -102,12 +103,12 @@ void TemporaryArchive::remove_created_folders() {
 void TemporaryArchive::complete(const Progress &progress) {
     // The temporary file was private while it was written; the archive gets the usual mode.
     if (::fchmod(file.get(), 0666 & ~process_umask()) != 0 || ::fsync(file.get()) != 0)
-        fail_errno("cannot write archive", final_path);
+        fail_errno(FailureKind::cannot_write, "cannot write archive", final_path);
     progress.stop_if_cancelled();
     if (::close(file.release()) != 0)
-        fail_errno("cannot write archive", final_path);
+        fail_errno(FailureKind::cannot_write, "cannot write archive", final_path);
     if (!rename_no_replace(temp_path, final_path))
-        fail_errno("cannot create archive", final_path);
+        fail_errno(FailureKind::cannot_write, "cannot create archive", final_path);
     completed = true;
     sync_folder(parent_path(final_path));
 }
@@ -154,7 +155,8 @@ private:
     void write_pieces();
     void compress(Piece &piece, Deflater &deflater) const;
     void write(Piece &piece);
-    void stop(const std::string &reason);
+    // Records the first failure and wakes every thread; a later one is dropped.
+    void stop(std::exception_ptr reason);
     void join();
 
     ZipWriter &writer;
@@ -169,7 +171,7 @@ private:
     std::size_t bytes_in_flight = 0;
     bool all_added = false;
     bool all_written = false;
-    std::string failure;
+    std::exception_ptr failure; // the first failure of any thread, or of a cancel
     std::vector<std::thread> threads;
 };
 
@@ -181,14 +183,15 @@ Pipeline::Pipeline(ZipWriter &writer, Compression compression, Progress &progres
             threads.emplace_back([this] { compress_pieces(); });
         threads.emplace_back([this] { write_pieces(); });
     } catch (...) {
-        stop("cannot start the compression threads");
+        stop(std::make_exception_ptr(
+            Failure(FailureKind::other, "cannot start the compression threads")));
         join();
         throw;
     }
 }
 
 Pipeline::~Pipeline() {
-    stop("stopped");
+    stop(std::make_exception_ptr(Failure(FailureKind::other, "stopped")));
     join();
 }
 
@@ -199,10 +202,10 @@ void Pipeline::join() {
     }
 }
 
-void Pipeline::stop(const std::string &reason) {
+void Pipeline::stop(std::exception_ptr reason) {
     std::lock_guard<std::mutex> lock(mutex);
-    if (failure.empty() && !all_written)
-        failure = reason;
+    if (!failure && !all_written)
+        failure = std::move(reason);
     work_ready.notify_all();
     piece_done.notify_all();
     room.notify_all();
@@ -212,12 +215,12 @@ void Pipeline::add(std::unique_ptr<Piece> piece) {
     std::unique_lock<std::mutex> lock(mutex);
     const std::size_t size = piece->input.size();
     room.wait(lock, [&] {
-        return !failure.empty() || in_flight.empty() ||
+        return failure || in_flight.empty() ||
                (in_flight.size() < max_pieces_in_flight &&
                 bytes_in_flight + size <= max_bytes_in_flight);
     });
-    if (!failure.empty())
-        throw Failure(failure);
+    if (failure)
+        std::rethrow_exception(failure);
     bytes_in_flight += size;
     in_flight.push_back(std::move(piece));
     work_ready.notify_one();
@@ -229,11 +232,11 @@ void Pipeline::finish() {
         all_added = true;
         work_ready.notify_all();
         piece_done.notify_all();
-        room.wait(lock, [&] { return !failure.empty() || all_written; });
+        room.wait(lock, [&] { return failure || all_written; });
     }
     join();
-    if (!failure.empty())
-        throw Failure(failure);
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void Pipeline::compress_pieces() {
@@ -242,10 +245,10 @@ void Pipeline::compress_pieces() {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
             work_ready.wait(lock, [&] {
-                return !failure.empty() || next_to_compress < in_flight.size() ||
+                return failure || next_to_compress < in_flight.size() ||
                        (all_added && next_to_compress >= in_flight.size());
             });
-            if (!failure.empty() || next_to_compress >= in_flight.size())
+            if (failure || next_to_compress >= in_flight.size())
                 return;
             Piece &piece = *in_flight[next_to_compress++];
             lock.unlock();
@@ -255,8 +258,8 @@ void Pipeline::compress_pieces() {
             piece.done = true;
             piece_done.notify_one();
         }
-    } catch (const std::exception &error) {
-        stop(error.what());
+    } catch (...) {
+        stop(std::current_exception());
     }
 }
 
@@ -285,10 +288,10 @@ void Pipeline::write_pieces() {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
             piece_done.wait(lock, [&] {
-                return !failure.empty() || (!in_flight.empty() && in_flight.front()->done) ||
+                return failure || (!in_flight.empty() && in_flight.front()->done) ||
                        (all_added && in_flight.empty());
             });
-            if (!failure.empty())
+            if (failure)
                 return;
             if (in_flight.empty()) {
                 all_written = true;
@@ -307,8 +310,8 @@ void Pipeline::write_pieces() {
             bytes_in_flight -= size;
             room.notify_one();
         }
-    } catch (const std::exception &error) {
-        stop(error.what());
+    } catch (...) {
+        stop(std::current_exception());
     }
 }
 
@@ -374,12 +377,12 @@ void Packer::add_from_memory(const EntryHeader &header, std::vector<unsigned cha
 void Packer::add_file(const std::string &path, const std::string &name, bool follow_link) {
     UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | (follow_link ? 0 : O_NOFOLLOW)));
     if (file.get() < 0)
-        fail_errno("cannot read", path);
+        fail_errno(FailureKind::cannot_read, "cannot read", path);
     struct stat before;
     if (::fstat(file.get(), &before) != 0)
-        fail_errno("cannot read", path);
+        fail_errno(FailureKind::cannot_read, "cannot read", path);
     if (!S_ISREG(before.st_mode))
-        fail("cannot pack " + path + ": not a regular file or folder");
+        fail(FailureKind::cannot_pack, "cannot pack " + path + ": not a regular file or folder");
 
     auto entry = std::make_shared<Entry>();
     entry->header = header_for(name, before, S_IFREG);
@@ -405,14 +408,15 @@ void Packer::add_file(const std::string &path, const std::string &name, bool fol
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
-                fail_errno("cannot read", path);
+                fail_errno(FailureKind::cannot_read, "cannot read", path);
             if (n == 0)
                 break;
             got += static_cast<std::size_t>(n);
         }
         if (got != wanted)
-            fail("cannot pack " + path + ": its size is not the " +
-                 std::to_string(entry->header.size) + " bytes it had when it was listed");
+            fail(FailureKind::cannot_pack, "cannot pack " + path + ": its size is not the " +
+                                               std::to_string(entry->header.size) +
+                                               " bytes it had when it was listed");
         piece->input.resize(wanted);
         read_so_far += wanted;
 
@@ -433,18 +437,19 @@ void Packer::add_file(const std::string &path, const std::string &name, bool fol
     }
     struct stat after;
     if (::fstat(file.get(), &after) != 0 || !same_contents_state(before, after))
-        fail("cannot pack " + path + ": the file changed while it was read");
+        fail(FailureKind::cannot_pack,
+             "cannot pack " + path + ": the file changed while it was read");
 }
 
 void Packer::add_folder(const std::string &path, const std::string &name) {
     struct stat info;
     if (::stat(path.c_str(), &info) != 0)
-        fail_errno("cannot read", path);
+        fail_errno(FailureKind::cannot_read, "cannot read", path);
     add_from_memory(header_for(name + "/", info, S_IFDIR), {});
 
     DIR *dir = ::opendir(path.c_str());
     if (dir == nullptr)
-        fail_errno("cannot read folder", path);
+        fail_errno(FailureKind::cannot_read, "cannot read folder", path);
     std::vector<std::string> children;
     errno = 0;
     while (const dirent *child = ::readdir(dir)) {
@@ -457,7 +462,7 @@ void Packer::add_folder(const std::string &path, const std::string &name) {
     ::closedir(dir);
     if (read_error != 0) {
         errno = read_error;
-        fail_errno("cannot read folder", path);
+        fail_errno(FailureKind::cannot_read, "cannot read folder", path);
     }
     // Sorted, so the same tree always gives the same archive.
     std::sort(children.begin(), children.end());
@@ -468,7 +473,8 @@ void Packer::add_folder(const std::string &path, const std::string &name) {
 // A name the unpacker would refuse is refused here, so no archive is written that cannot be read.
 void check_name(const std::string &path, const std::string &name) {
     if (has_control_characters(name))
-        fail("cannot pack " + path + ": its name holds a control character");
+        fail(FailureKind::cannot_pack,
+             "cannot pack " + path + ": its name holds a control character");
 }
 
 void Packer::add_child(const std::string &path, const std::string &name) {
@@ -476,7 +482,7 @@ void Packer::add_child(const std::string &path, const std::string &name) {
     check_name(path, name);
     struct stat info;
     if (::lstat(path.c_str(), &info) != 0)
-        fail_errno("cannot read", path);
+        fail_errno(FailureKind::cannot_read, "cannot read", path);
     const struct stat &archive = temporary.identity();
     if (info.st_dev == archive.st_dev && info.st_ino == archive.st_ino)
         return; // the archive being written, inside a folder being packed
@@ -487,7 +493,8 @@ void Packer::add_child(const std::string &path, const std::string &name) {
     } else if (S_ISLNK(info.st_mode)) {
         add_link(path, name, info);
     } else {
-        fail("cannot pack " + path + ": not a regular file, folder or link");
+        fail(FailureKind::cannot_pack,
+             "cannot pack " + path + ": not a regular file, folder or link");
     }
 }
 
@@ -513,9 +520,10 @@ void Packer::add_link(const std::string &path, const std::string &name, const st
     const ssize_t length =
         ::readlink(path.c_str(), reinterpret_cast<char *>(target.data()), target.size());
     if (length < 0)
-        fail_errno("cannot read link", path);
+        fail_errno(FailureKind::cannot_read, "cannot read link", path);
     if (static_cast<std::size_t>(length) >= target.size())
-        fail("cannot pack " + path + ": the link changed while it was read");
+        fail(FailureKind::cannot_pack,
+             "cannot pack " + path + ": the link changed while it was read");
     target.resize(static_cast<std::size_t>(length));
     if (stays_in_top_folder(name, std::string(target.begin(), target.end()))) {
         add_from_memory(header_for(name, info, S_IFLNK), std::move(target));
@@ -523,9 +531,11 @@ void Packer::add_link(const std::string &path, const std::string &name, const st
     }
     struct stat led_to;
     if (::stat(path.c_str(), &led_to) != 0)
-        fail("cannot pack " + path + ": the link leads outside the folder, to nothing");
+        fail(FailureKind::cannot_pack,
+             "cannot pack " + path + ": the link leads outside the folder, to nothing");
     if (S_ISDIR(led_to.st_mode))
-        fail("cannot pack " + path + ": the link leads outside the folder, to a folder");
+        fail(FailureKind::cannot_pack,
+             "cannot pack " + path + ": the link leads outside the folder, to a folder");
     add_file(path, name, true);
 }
 
@@ -582,11 +592,12 @@ std::string top_name(const std::string &path) {
     if (name == "." || name == "..") {
         char resolved[PATH_MAX];
         if (::realpath(path.c_str(), resolved) == nullptr)
-            fail_errno("cannot read", path);
+            fail_errno(FailureKind::cannot_read, "cannot read", path);
         name = base_name(resolved);
     }
     if (name.empty() || name == "/")
-        fail("cannot pack " + path + ": the folder has no name to pack it under");
+        fail(FailureKind::cannot_pack,
+             "cannot pack " + path + ": the folder has no name to pack it under");
     return name;
 }
 
@@ -608,9 +619,10 @@ void pack(const std::vector<std::string> &files, const std::vector<std::string> 
     for (Item &item : items) {
         struct stat info;
         if (::stat(item.path.c_str(), &info) != 0)
-            fail_errno("cannot read", item.path);
+            fail_errno(FailureKind::cannot_read, "cannot read", item.path);
         if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
-            fail("cannot pack " + item.path + ": not a regular file or folder");
+            fail(FailureKind::cannot_pack,
+                 "cannot pack " + item.path + ": not a regular file or folder");
         item.is_folder = S_ISDIR(info.st_mode);
     }
 

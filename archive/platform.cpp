@@ -142,7 +142,7 @@ std::vector<std::string> make_folders(const std::string &path) {
     if (::stat(path.c_str(), &info) == 0) {
         if (!S_ISDIR(info.st_mode)) {
             errno = ENOTDIR;
-            fail_errno("cannot create folder", path);
+            fail_errno(FailureKind::cannot_create_target, "cannot create folder", path);
         }
         return {};
     }
@@ -157,7 +157,7 @@ std::vector<std::string> make_folders(const std::string &path) {
         for (auto it = created.rbegin(); it != created.rend(); ++it)
             ::rmdir(it->c_str());
         errno = error;
-        fail_errno("cannot create folder", path);
+        fail_errno(FailureKind::cannot_create_target, "cannot create folder", path);
     }
     return created;
 }

@@ -26,9 +26,19 @@ void Progress::set_entry(const std::string &name) {
     entry_name = name;
 }
 
+FailureCause Progress::failure() const {
+    std::lock_guard<std::mutex> lock(entry_mutex);
+    return last_failure;
+}
+
+void Progress::set_failure(FailureCause cause) {
+    std::lock_guard<std::mutex> lock(entry_mutex);
+    last_failure = std::move(cause);
+}
+
 void Progress::stop_if_cancelled() const {
     if (cancel_requested())
-        fail("cancelled");
+        fail(FailureKind::cancelled, "cancelled");
 }
 
 void attach_progress(Progress *progress) {

@@ -5,6 +5,8 @@
 // and no input is measured for totals when no Progress is attached.
 #pragma once
 
+#include "archive/failure.h"
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -26,6 +28,8 @@ public:
     std::uint64_t done() const { return done_bytes.load(std::memory_order_relaxed); }
     // The name of the entry in hand, as the archive holds it.
     std::string entry() const;
+    // Why the last call that reported to this progress failed; kind `none` after a success.
+    FailureCause failure() const;
 
     // For the component.
     void start(std::uint64_t total);
@@ -34,6 +38,7 @@ public:
         advanced();
     }
     void set_entry(const std::string &name);
+    void set_failure(FailureCause cause);
     // Throws the component's failure once the call has been cancelled.
     void stop_if_cancelled() const;
 
@@ -46,8 +51,9 @@ private:
     std::atomic<std::uint64_t> total_bytes{0};
     std::atomic<std::uint64_t> done_bytes{0};
     std::atomic<bool> cancelled{false};
-    mutable std::mutex entry_mutex;
+    mutable std::mutex entry_mutex; // guards the two below
     std::string entry_name;
+    FailureCause last_failure;
 };
 
 // Attaches `progress` to the calling thread: the component's calls made on this thread report

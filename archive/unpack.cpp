@@ -128,7 +128,7 @@ void RecordQueue::cancel() {
 
 void push_or_stop(RecordQueue &queue, Record record) {
     if (!queue.push(std::move(record)))
-        throw Failure("stopped");
+        throw Failure(FailureKind::other, "stopped");
 }
 
 // What has been made in the staging folder, as a tree of names: each folder is held once,
@@ -260,8 +260,9 @@ public:
     void run();
 
 private:
-    [[noreturn]] void fail_archive(const std::string &what) const {
-        fail("cannot unpack " + archive_path + ": " + what);
+    [[noreturn]] void fail_archive(FailureKind kind, const std::string &what,
+                                   const std::string &entry = std::string()) const {
+        zrv::fail_archive(kind, archive_path, what, entry);
     }
     void survey();
     void make_staging_folder();
@@ -306,17 +307,19 @@ Unpacker::Unpacker(const std::string &archive_path, const std::string &target, P
       archive_file(::open(archive_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)),
       umask(process_umask()) {
     if (archive_file.get() < 0)
-        fail_errno("cannot open archive", archive_path);
+        fail_errno(FailureKind::cannot_read, "cannot open archive", archive_path);
     struct stat info;
     if (::fstat(archive_file.get(), &info) != 0)
-        fail_errno("cannot open archive", archive_path);
+        fail_errno(FailureKind::cannot_read, "cannot open archive", archive_path);
     if (!S_ISREG(info.st_mode))
-        fail("cannot open archive " + archive_path + ": not a regular file");
+        fail(FailureKind::cannot_read,
+             "cannot open archive " + archive_path + ": not a regular file");
     while (this->target.size() > 1 && this->target.back() == '/')
         this->target.pop_back();
     const std::string name = base_name(this->target);
     if (name.empty() || name == "." || name == ".." || name == "/")
-        fail("cannot unpack " + archive_path + ": no folder name in " + target);
+        fail(FailureKind::cannot_create_target,
+             "cannot unpack " + archive_path + ": no folder name in " + target, target);
 }
 
 Unpacker::~Unpacker() {
@@ -335,7 +338,7 @@ void Unpacker::survey() {
             entry.unicode_name.empty() && !is_valid_utf8(entry.name))
             names_are_gbk = true;
         if (declared_total + entry.size < declared_total)
-            fail_archive("the declared sizes overflow");
+            fail_archive(FailureKind::damaged, "the declared sizes overflow");
         declared_total += entry.size;
         if (entry.host != zip::host_unix || !S_ISLNK(entry.external_attributes >> 16))
             file_data += entry.size;
@@ -343,11 +346,19 @@ void Unpacker::survey() {
     const std::string parent = parent_path(target);
     struct statvfs space;
     if (::statvfs(parent.c_str(), &space) != 0)
-        fail_errno("cannot unpack into", parent);
+        fail_errno(FailureKind::cannot_create_target, "cannot unpack into", parent);
     const std::uint64_t available = static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize;
-    if (declared_total > available)
-        fail_archive("it needs " + std::to_string(declared_total) + " bytes and " + parent +
-                     " has " + std::to_string(available) + " free");
+    if (declared_total > available) {
+        FailureCause cause;
+        cause.kind = FailureKind::disk_full;
+        cause.path = parent;
+        cause.bytes_needed = declared_total;
+        cause.bytes_free = available;
+        cause.message = "cannot unpack " + archive_path + ": it needs " +
+                        std::to_string(declared_total) + " bytes and " + parent + " has " +
+                        std::to_string(available) + " free";
+        fail(std::move(cause));
+    }
     progress.start(file_data);
 }
 
@@ -356,11 +367,11 @@ void Unpacker::make_staging_folder() {
     staging = parent_path(target) + "/.zrv-XXXXXX";
     if (::mkdtemp(staging.data()) == nullptr) {
         staging.clear();
-        fail_errno("cannot unpack into", parent_path(target));
+        fail_errno(FailureKind::cannot_create_target, "cannot unpack into", parent_path(target));
     }
     cursor_fd.reset(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (cursor_fd.get() < 0)
-        fail_errno("cannot unpack into", staging);
+        fail_errno(FailureKind::cannot_create_target, "cannot unpack into", staging);
 }
 
 // An open descriptor of `folder`, reached from the cursor when it is a step away, and from the
@@ -388,7 +399,7 @@ int Unpacker::folder_fd(int folder) {
         }
     }
     if (fd < 0)
-        fail_errno("cannot unpack to", tree.path(staging, folder));
+        fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(staging, folder));
     cursor_fd.reset(fd);
     cursor = folder;
     return fd;
@@ -404,7 +415,7 @@ Record Unpacker::record_for(const ZipEntry &entry) const {
         name = utf8_from_gbk(entry.name).value_or(entry.name);
     const auto components = entry_components(name, from_windows);
     if (!components)
-        fail_archive("unsafe entry name \"" + name + "\"");
+        fail_archive(FailureKind::unsafe, "unsafe entry name \"" + name + "\"", name);
 
     Record record;
     record.components = *components;
@@ -425,10 +436,10 @@ Record Unpacker::record_for(const ZipEntry &entry) const {
         record.kind = Kind::link;
         break;
     default:
-        fail_archive(name + " is a device, pipe or other special file");
+        fail_archive(FailureKind::unsafe, name + " is a device, pipe or other special file", name);
     }
     if (record.components.empty() && record.kind != Kind::folder)
-        fail_archive("unsafe entry name \"" + name + "\"");
+        fail_archive(FailureKind::unsafe, "unsafe entry name \"" + name + "\"", name);
     // Permission bits only: setuid, setgid and sticky bits are never set.
     mode_t perm = unix_mode & 0777;
     if (unix_mode == 0) {
@@ -477,18 +488,21 @@ void Unpacker::read_entries(RecordQueue &queue) {
         if (record.kind == Kind::link) {
             const std::string name = join_components(record.components);
             if (entry.size > max_link_target)
-                fail_archive("the link " + name + " has a target longer than " +
-                             std::to_string(max_link_target) + " bytes");
+                fail_archive(FailureKind::unsafe,
+                             "the link " + name + " has a target longer than " +
+                                 std::to_string(max_link_target) + " bytes",
+                             name);
             link_total += entry.size;
             if (link_total > max_link_bytes)
-                fail_archive("its links' targets exceed " + std::to_string(max_link_bytes) +
-                             " bytes together");
+                fail_archive(FailureKind::unsafe, "its links' targets exceed " +
+                                                      std::to_string(max_link_bytes) +
+                                                      " bytes together");
             reader->read(entry, [&](const unsigned char *data, std::size_t size) {
                 record.data.insert(record.data.end(), data, data + size);
             });
             if (record.data.empty() ||
                 std::find(record.data.begin(), record.data.end(), '\0') != record.data.end())
-                fail_archive(name + " is an empty or malformed link");
+                fail_archive(FailureKind::damaged, name + " is an empty or malformed link", name);
         }
         push_or_stop(queue, std::move(record));
     }
@@ -501,14 +515,16 @@ int Unpacker::make_folders(const std::vector<std::string> &components, std::size
         const int child = tree.find(folder, components[i]);
         if (child >= 0) {
             if (tree[child].kind != Kind::folder)
-                fail_archive(join_components(components) +
-                             " needs a folder where the archive has a file or link");
+                fail_archive(FailureKind::unsafe,
+                             join_components(components) +
+                                 " needs a folder where the archive has a file or link");
             folder = child;
             continue;
         }
         // Made with the usual mode: only folders the archive lists get theirs at the end.
         if (::mkdirat(folder_fd(folder), components[i].c_str(), 0777 & ~umask) != 0)
-            fail_errno("cannot unpack to", tree.path(staging, folder) + "/" + components[i]);
+            fail_errno(FailureKind::cannot_write, "cannot unpack to",
+                       tree.path(staging, folder) + "/" + components[i]);
         folder = tree.add(folder, components[i], Kind::folder);
     }
     return folder;
@@ -521,7 +537,7 @@ int Unpacker::claim_name(int parent, const std::string &leaf, Kind kind) {
     int *next = nullptr;
     for (int tries = 0;; ++tries) {
         if (tries > max_numbered_names)
-            fail_archive("too many entries named " + leaf);
+            fail_archive(FailureKind::unsafe, "too many entries named " + leaf, leaf);
         if (tries == 1 || (tries == 0 && tree.find(parent, leaf) >= 0))
             next = &tree.next_number(parent, leaf);
         const std::string name = next == nullptr ? leaf : numbered_name(leaf, (*next)++);
@@ -536,7 +552,7 @@ int Unpacker::claim_name(int parent, const std::string &leaf, Kind kind) {
         if (file.get() >= 0)
             return id;
         if (errno != EEXIST)
-            fail_errno("cannot unpack to", file_name);
+            fail_errno(FailureKind::cannot_write, "cannot unpack to", file_name);
     }
 }
 
@@ -557,7 +573,7 @@ void Unpacker::write_record(Record &record) {
             if (done < 0) {
                 if (errno == EINTR)
                     continue;
-                fail_errno("cannot write", file_name);
+                fail_errno(FailureKind::cannot_write, "cannot write", file_name);
             }
             data += done;
             left -= static_cast<std::size_t>(done);
@@ -567,9 +583,9 @@ void Unpacker::write_record(Record &record) {
             break;
         const struct timespec times[2] = {record.attributes.mtime, record.attributes.mtime};
         if (::fchmod(file.get(), record.attributes.perm) != 0 || ::futimens(file.get(), times) != 0)
-            fail_errno("cannot unpack to", file_name);
+            fail_errno(FailureKind::cannot_write, "cannot unpack to", file_name);
         if (::close(file.release()) != 0)
-            fail_errno("cannot write", file_name);
+            fail_errno(FailureKind::cannot_write, "cannot write", file_name);
         break;
     }
     case Kind::folder: {
@@ -604,7 +620,7 @@ void Unpacker::extract_entries() {
             }
         });
     } catch (const std::system_error &) {
-        fail_archive("cannot start a thread");
+        fail_archive(FailureKind::other, "cannot start a thread");
     }
     struct StopReading {
         RecordQueue &queue;
@@ -626,13 +642,13 @@ void Unpacker::make_links() {
     for (const int id : links) {
         progress.stop_if_cancelled();
         if (!check.stays_inside(id))
-            fail_archive("the link " + tree.path(std::string(), id).substr(1) +
-                         " leads outside the folder");
+            fail_archive(FailureKind::unsafe, "the link " + tree.path(std::string(), id).substr(1) +
+                                                  " leads outside the folder");
     }
     for (const int id : links) {
         if (::symlinkat(tree[id].link_target.c_str(), folder_fd(tree[id].parent),
                         tree[id].name.c_str()) != 0)
-            fail_errno("cannot unpack to", tree.path(staging, id));
+            fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(staging, id));
     }
 }
 
@@ -650,11 +666,11 @@ void Unpacker::apply_folder_attributes() {
         const struct timespec times[2] = {attributes.mtime, attributes.mtime};
         if (::utimensat(parent_fd, name, times, AT_SYMLINK_NOFOLLOW) != 0 ||
             ::fchmodat(parent_fd, name, attributes.perm, 0) != 0)
-            fail_errno("cannot unpack to", tree.path(staging, node));
+            fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(staging, node));
     }
     cursor_fd.reset(-1);
     if (::chmod(staging.c_str(), 0777 & ~umask) != 0)
-        fail_errno("cannot unpack to", staging);
+        fail_errno(FailureKind::cannot_write, "cannot unpack to", staging);
 }
 
 // An existing folder is never merged into: the archive takes the first free numbered name.
@@ -666,9 +682,9 @@ void Unpacker::move_into_place() {
             return;
         }
         if (errno != EEXIST && errno != ENOTEMPTY)
-            fail_errno("cannot unpack to", candidate);
+            fail_errno(FailureKind::cannot_write, "cannot unpack to", candidate);
     }
-    fail_archive("every name for " + target + " is taken");
+    fail_archive(FailureKind::cannot_create_target, "every name for " + target + " is taken");
 }
 
 void Unpacker::run() {

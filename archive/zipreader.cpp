@@ -121,7 +121,7 @@ public:
             const std::uint64_t wanted = std::max<std::uint64_t>(size - buffer.size(), 64 << 10);
             const std::size_t more = static_cast<std::size_t>(std::min(wanted, end - next));
             if (buffer.size() + more < size)
-                reader.fail_archive("damaged central directory");
+                reader.fail_archive(FailureKind::damaged, "damaged central directory");
             const std::size_t had = buffer.size();
             buffer.resize(had + more);
             read_at(next, buffer.data() + had, more);
@@ -146,28 +146,30 @@ private:
 ZipReader::ZipReader(int fd, const std::string &path) : fd(fd), path(path) {
     struct stat info;
     if (::fstat(fd, &info) != 0)
-        fail_errno("cannot read archive", path);
+        fail_errno(FailureKind::cannot_read, "cannot read archive", path);
     file_size = static_cast<std::uint64_t>(info.st_size);
     read_directory();
     check_local_headers();
 }
 
-void ZipReader::fail_archive(const std::string &what) const {
-    fail("cannot unpack " + path + ": " + what);
+void ZipReader::fail_archive(FailureKind kind, const std::string &what,
+                             const std::string &entry) const {
+    zrv::fail_archive(kind, path, what, entry);
 }
 
 void ZipReader::read_at(std::uint64_t offset, void *buffer, std::size_t size) const {
     if (offset > file_size || size > file_size - offset)
-        fail_archive("damaged archive: a record lies beyond the end of the file");
+        fail_archive(FailureKind::damaged,
+                     "damaged archive: a record lies beyond the end of the file");
     auto *out = static_cast<char *>(buffer);
     while (size > 0) {
         const ssize_t got = ::pread(fd, out, size, static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            fail_errno("cannot read archive", path);
+            fail_errno(FailureKind::cannot_read, "cannot read archive", path);
         if (got == 0)
-            fail_archive("the archive ended early");
+            fail_archive(FailureKind::damaged, "the archive ended early");
         out += got;
         offset += static_cast<std::uint64_t>(got);
         size -= static_cast<std::size_t>(got);
@@ -190,11 +192,12 @@ void ZipReader::read_directory() {
         }
     }
     if (end_at == std::string::npos)
-        fail_archive("not a ZIP archive: no end of central directory record");
+        fail_archive(FailureKind::damaged, "not a ZIP archive: no end of central directory record");
     const unsigned char *end = bytes + end_at;
     const std::uint64_t end_offset = file_size - tail_size + end_at;
     if (zip::get16(end + 4) != 0 || zip::get16(end + 6) != 0)
-        fail_archive("archives split over several disks are not supported");
+        fail_archive(FailureKind::unsupported,
+                     "archives split over several disks are not supported");
     declared_count = zip::get16(end + 10);
     directory_size = zip::get32(end + 12);
     directory_offset = zip::get32(end + 16);
@@ -208,9 +211,10 @@ void ZipReader::read_directory() {
             unsigned char record[zip::zip64_end_size];
             read_at(zip64_offset, record, sizeof record);
             if (zip::get32(record) != zip::zip64_end_signature)
-                fail_archive("damaged ZIP64 end record");
+                fail_archive(FailureKind::damaged, "damaged ZIP64 end record");
             if (zip::get32(record + 16) != 0 || zip::get32(record + 20) != 0)
-                fail_archive("archives split over several disks are not supported");
+                fail_archive(FailureKind::unsupported,
+                             "archives split over several disks are not supported");
             declared_count = zip::get64(record + 32);
             directory_size = zip::get64(record + 40);
             directory_offset = zip::get64(record + 48);
@@ -219,7 +223,7 @@ void ZipReader::read_directory() {
     }
     if (directory_offset > directory_end_limit ||
         directory_size > directory_end_limit - directory_offset)
-        fail_archive("damaged central directory");
+        fail_archive(FailureKind::damaged, "damaged central directory");
 
     const std::function<void(std::uint64_t, void *, std::size_t)> reader =
         [this](std::uint64_t offset, void *buffer, std::size_t size) {
@@ -228,10 +232,11 @@ void ZipReader::read_directory() {
     DirectoryCursor cursor(*this, reader, directory_offset, directory_size);
     while (!cursor.at_end()) {
         if (list.size() == declared_count)
-            fail_archive("the central directory holds more entries than the end record says");
+            fail_archive(FailureKind::damaged,
+                         "the central directory holds more entries than the end record says");
         const unsigned char *header = cursor.take(zip::central_header_size);
         if (zip::get32(header) != zip::central_header_signature)
-            fail_archive("damaged central directory");
+            fail_archive(FailureKind::damaged, "damaged central directory");
         ZipEntry entry;
         entry.host = zip::get16(header + 4) >> 8;
         entry.flags = zip::get16(header + 8);
@@ -257,29 +262,36 @@ void ZipReader::read_directory() {
         list.push_back(std::move(entry));
     }
     if (list.size() != declared_count)
-        fail_archive("the central directory holds " + std::to_string(list.size()) +
-                     " entries and the end record says " + std::to_string(declared_count));
+        fail_archive(FailureKind::damaged,
+                     "the central directory holds " + std::to_string(list.size()) +
+                         " entries and the end record says " + std::to_string(declared_count));
 }
 
 void ZipReader::check_local_headers() {
     for (ZipEntry &entry : list) {
         const std::string &name = entry.name;
         if ((entry.flags & zip::flag_encrypted) != 0)
-            fail_archive(name + " is encrypted");
+            fail_archive(FailureKind::unsupported, name + " is encrypted", name);
         if (entry.method != zip::method_stored && entry.method != zip::method_deflated)
-            fail_archive(name + " uses compression method " + std::to_string(entry.method) +
-                         ", which is not supported");
+            fail_archive(FailureKind::unsupported,
+                         name + " uses compression method " + std::to_string(entry.method) +
+                             ", which is not supported",
+                         name);
         // The local header with room for the name and a usual extra field, in one read.
         std::string local(
             std::min<std::uint64_t>(zip::local_header_size + name.size() + 64,
                                     file_size - std::min(file_size, entry.header_offset)),
             '\0');
         if (local.size() < zip::local_header_size)
-            fail_archive("damaged entry " + name + ": its header lies beyond the end of the file");
+            fail_archive(FailureKind::damaged,
+                         "damaged entry " + name + ": its header lies beyond the end of the file",
+                         name);
         read_at(entry.header_offset, local.data(), local.size());
         const auto *header = reinterpret_cast<const unsigned char *>(local.data());
         if (zip::get32(header) != zip::local_header_signature)
-            fail_archive("damaged entry " + name + ": no local header where the directory says");
+            fail_archive(FailureKind::damaged,
+                         "damaged entry " + name + ": no local header where the directory says",
+                         name);
         const std::size_t name_length = zip::get16(header + 26);
         const std::size_t extra_length = zip::get16(header + 28);
         const std::size_t wanted = zip::local_header_size + name_length + extra_length;
@@ -304,12 +316,16 @@ void ZipReader::check_local_headers() {
         if (local_name != name || zip::get16(header + 8) != entry.method ||
             differs(local_crc, entry.crc) || differs(local_compressed, entry.compressed_size) ||
             differs(local_size, entry.size))
-            fail_archive("damaged entry " + name +
-                         ": its local header disagrees with the central directory");
+            fail_archive(FailureKind::damaged,
+                         "damaged entry " + name +
+                             ": its local header disagrees with the central directory",
+                         name);
         entry.data_offset = entry.header_offset + wanted;
         if (entry.data_offset > directory_offset ||
             entry.compressed_size > directory_offset - entry.data_offset)
-            fail_archive("overlapping entries: " + name + " reaches into the central directory");
+            fail_archive(FailureKind::damaged,
+                         "overlapping entries: " + name + " reaches into the central directory",
+                         name);
     }
 
     std::vector<std::size_t> by_offset(list.size());
@@ -321,7 +337,8 @@ void ZipReader::check_local_headers() {
         const ZipEntry &before = list[by_offset[i - 1]];
         const ZipEntry &after = list[by_offset[i]];
         if (after.header_offset < before.data_offset + before.compressed_size)
-            fail_archive("overlapping entries: " + before.name + " and " + after.name);
+            fail_archive(FailureKind::damaged,
+                         "overlapping entries: " + before.name + " and " + after.name, after.name);
     }
 }
 
@@ -335,7 +352,7 @@ void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
     uLong crc = ::crc32(0, nullptr, 0);
     const auto deliver = [&](const unsigned char *data, std::size_t size) {
         if (size > entry.size - produced)
-            fail_archive(name + " holds more than it declares");
+            fail_archive(FailureKind::damaged, name + " holds more than it declares", name);
         produced += size;
         crc = ::crc32_z(crc, data, size);
         sink(data, size);
@@ -343,7 +360,8 @@ void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
 
     if (entry.method == zip::method_stored) {
         if (entry.compressed_size != entry.size)
-            fail_archive("damaged entry " + name + ": wrong size for a stored entry");
+            fail_archive(FailureKind::damaged,
+                         "damaged entry " + name + ": wrong size for a stored entry", name);
         while (left > 0) {
             const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(left, run_size));
             read_at(offset, input.data(), part);
@@ -354,7 +372,7 @@ void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
     } else {
         z_stream stream{};
         if (::inflateInit2(&stream, -MAX_WBITS) != Z_OK)
-            fail_archive("out of memory");
+            fail_archive(FailureKind::other, "out of memory");
         struct End {
             z_stream &stream;
             ~End() { ::inflateEnd(&stream); }
@@ -364,7 +382,9 @@ void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
         while (status != Z_STREAM_END) {
             if (stream.avail_in == 0) {
                 if (left == 0)
-                    fail_archive("damaged entry " + name + ": its data ends early (wrong size)");
+                    fail_archive(FailureKind::damaged,
+                                 "damaged entry " + name + ": its data ends early (wrong size)",
+                                 name);
                 const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(left, run_size));
                 read_at(offset, input.data(), part);
                 offset += part;
@@ -376,15 +396,18 @@ void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
             stream.avail_out = static_cast<uInt>(output.size());
             status = ::inflate(&stream, Z_NO_FLUSH);
             if (status != Z_OK && status != Z_STREAM_END)
-                fail_archive("damaged entry " + name + ": " +
-                             (stream.msg != nullptr ? stream.msg : "invalid compressed data"));
+                fail_archive(FailureKind::damaged,
+                             "damaged entry " + name + ": " +
+                                 (stream.msg != nullptr ? stream.msg : "invalid compressed data"),
+                             name);
             deliver(output.data(), output.size() - stream.avail_out);
         }
     }
     if (produced != entry.size)
-        fail_archive(name + " is shorter than it declares (wrong size)");
+        fail_archive(FailureKind::damaged, name + " is shorter than it declares (wrong size)",
+                     name);
     if (crc != entry.crc)
-        fail_archive("damaged entry " + name + ": CRC mismatch");
+        fail_archive(FailureKind::damaged, "damaged entry " + name + ": CRC mismatch", name);
 }
 
 } // namespace zrv

@@ -13,6 +13,7 @@
 // While an entry is read, data beyond its declared size, short data and a wrong CRC fail it.
 #pragma once
 
+#include "archive/failure.h"
 #include "archive/zipformat.h"
 
 #include <sys/types.h>
@@ -53,7 +54,8 @@ public:
     // Hands the entry's data, inflated where needed, to `sink` in runs of up to 256 KiB.
     void read(const ZipEntry &entry, const Sink &sink) const;
 
-    [[noreturn]] void fail_archive(const std::string &what) const;
+    [[noreturn]] void fail_archive(FailureKind kind, const std::string &what,
+                                   const std::string &entry = std::string()) const;
 
 private:
     void read_at(std::uint64_t offset, void *buffer, std::size_t size) const;

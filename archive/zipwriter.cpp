@@ -95,7 +95,7 @@ void ZipWriter::write_at(std::uint64_t offset, const char *data, std::size_t siz
         if (written <= 0) {
             if (written == 0)
                 errno = EIO;
-            fail_errno("cannot write archive", path);
+            fail_errno(FailureKind::cannot_write, "cannot write archive", path);
         }
         done += static_cast<std::size_t>(written);
     }
@@ -163,8 +163,8 @@ void ZipWriter::write(const unsigned char *data, std::size_t size) {
 
 void ZipWriter::end_entry(std::uint64_t size, std::uint32_t crc) {
     if (!zip64 && (size >= zip::size_overflow || compressed >= zip::size_overflow))
-        fail("cannot write archive " + path + ": " + header.name +
-             " grew past the size announced for it");
+        fail(FailureKind::cannot_write, "cannot write archive " + path + ": " + header.name +
+                                            " grew past the size announced for it");
     std::string sizes;
     zip::put32(sizes, crc);
     zip::put32(sizes, zip64 ? zip::size_overflow : narrow(compressed));

@@ -1,7 +1,13 @@
 /* Packs files and folders into a ZIP archive and unpacks such archives safely.
  *
- * Both calls return nonzero on success and 0 on failure, and on failure write one line naming
- * the cause to standard error. They never throw. */
+ * The calls return nonzero on success and 0 on failure, and on failure write one line naming
+ * the cause to standard error. They never throw.
+ *
+ * Why a call failed is also told as data:
+ *  - a C caller asks ZWZipLastFailure() right after the call, on the same thread;
+ *  - a C++ caller that attached a zrv::Progress to its thread (archive/progress.h) reads
+ *    Progress::failure() after the call: the kind, the file or entry, the system's errno, the
+ *    bytes needed and free for a full disk, and the English line (archive/failure.h). */
 #pragma once
 
 #include <wchar.h>
@@ -19,6 +25,12 @@ int ZWZipCompress_t(const wchar_t *file_list, const wchar_t *folder_list,
 /* Unpacks the archive at `archive_path` into the new folder `target_folder`, or into
  * "target_folder (2)", "(3)"... beside it when that name is taken. All or nothing. */
 int ZWZipExtract(const wchar_t *archive_path, const wchar_t *target_folder);
+
+/* What made the calling thread's last call fail, as a zrv::FailureKind number: 0 after a
+ * success, 1 for a failure of no particular kind, 2 when an entry is encrypted and a password is
+ * needed, 3 when the password given is wrong; the other numbers are listed in
+ * archive/failure.h. */
+int ZWZipLastFailure(void);
 
 #ifdef __cplusplus
 }
