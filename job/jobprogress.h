@@ -1,10 +1,12 @@
 // What a running job shares with the window that watches it: the archive component's progress
-// for the call in hand, and which archive of how many that is when unpacking several.
+// for the call in hand, which archive of how many that is when unpacking several, and a way for
+// the worker to put a question to the user.
 #pragma once
 
 #include "archive/progress.h"
 
 #include <atomic>
+#include <functional>
 
 struct JobProgress : zrv::Progress {
     explicit JobProgress(int archive_count) : archive_count(archive_count) {}
@@ -13,6 +15,14 @@ struct JobProgress : zrv::Progress {
     static JobProgress *of_this_thread() {
         return dynamic_cast<JobProgress *>(zrv::attached_progress());
     }
+
+    // Called on the worker thread: runs `ask` on the GUI thread and waits for the number it
+    // hands to its `answer` (a dialog calls it when the user has answered, at any later time).
+    // A cancelled job stops waiting at once and gets `when_cancelled`; an answer that comes
+    // after that is dropped. The worker owns nothing of the GUI: `ask` makes and owns the
+    // dialog, on the GUI thread.
+    using Answer = std::function<void(int)>;
+    int ask_user(std::function<void(const Answer &answer)> ask, int when_cancelled);
 
     const int archive_count; // 0 when packing
     std::atomic<int> archive_number{0};
