@@ -12,7 +12,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <system_error>
+
 namespace testsupport {
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(path().toStdString()), ignored);
+}
 
 CommandResult run(const QString &program, const QStringList &arguments, const QString &folder,
                   const QByteArray &input) {

@@ -9,8 +9,14 @@
 
 namespace testsupport {
 
+// A new empty temporary folder, removed with everything in it, names that are not UTF-8 too
+// (which QTemporaryDir leaves behind).
+struct TempFolder : QTemporaryDir {
+    ~TempFolder();
+};
+
 // A new empty folder that is the working directory while this lives.
-struct WorkingFolder : QTemporaryDir {
+struct WorkingFolder : TempFolder {
     WorkingFolder() { QDir::setCurrent(path()); }
     ~WorkingFolder() { QDir::setCurrent(QDir::tempPath()); }
 };

@@ -191,7 +191,7 @@ void TestArchive::refused_archives_leave_nothing() {
     QFETCH(QByteArray, archive);
     QFETCH(QByteArray, reason);
     QFETCH(QByteArray, control);
-    QTemporaryDir dir;
+    TempFolder dir;
     const QString outside = dir.filePath("outside.txt"), work = dir.filePath("work/");
     sh(work, "echo unmodified > ../outside.txt");
     if (!control.isEmpty()) {
@@ -248,7 +248,7 @@ a time before 1970 | [{"name": "old", "data": "x", "mode": 33188, "unix_time": -
 void TestArchive::odd_but_honest_archives_unpack() {
     QFETCH(QByteArray, archive);
     QFETCH(QStringList, listed);
-    QTemporaryDir dir;
+    TempFolder dir;
     if (archive.startsWith("made by "))
         sh(dir.filePath("peer"), archive.mid(8) + "; mv odd.zip ..");
     else
@@ -353,7 +353,7 @@ void TestArchive::interrupted_calls_leave_nothing() {
     QFETCH(bool, packing);
     QFETCH(int, large);
     QFETCH(QString, stop);
-    QTemporaryDir dir;
+    TempFolder dir;
     const QString tree = dir.filePath("in/tree"), archive = dir.filePath("out/a.zrvdata");
     sh(tree, QString("head -c %1 /dev/urandom > large; ln -s large link; mkdir small\n"
                      "for i in {0..49}; do head -c $((1000 + i)) /dev/zero > small/$i; done")
