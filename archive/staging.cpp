@@ -1,0 +1,231 @@
+#include "archive/staging.h"
+
+#include "archive/failure.h"
+#include "archive/linkcheck.h"
+#include "archive/names.h"
+#include "archive/unpacklimits.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace zrv {
+
+// A short name of fixed length, so any target name that fits the folder fits here too.
+Staging::Staging(const std::string &archive_path, const std::string &target, mode_t umask,
+                 Progress &progress)
+    : archive_path(archive_path), target(target), umask(umask), progress(progress) {
+    staging = parent_path(target) + "/.zrv-XXXXXX";
+    if (::mkdtemp(staging.data()) == nullptr) {
+        staging.clear();
+        fail_errno(FailureKind::cannot_create_target, "cannot unpack into", parent_path(target));
+    }
+    cursor_fd.reset(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (cursor_fd.get() < 0) {
+        const int error = errno;
+        remove_tree(staging);
+        errno = error;
+        fail_errno(FailureKind::cannot_create_target, "cannot unpack into", staging);
+    }
+}
+
+Staging::~Staging() {
+    cursor_fd.reset(-1);
+    file.reset(-1);
+    if (!committed && !staging.empty())
+        remove_tree(staging);
+}
+
+void Staging::fail_archive(FailureKind kind, const std::string &what,
+                           const std::string &entry) const {
+    zrv::fail_archive(kind, archive_path, what, entry);
+}
+
+// An open descriptor of `folder`, reached from the cursor when it is a step away, and from the
+// top one folder at a time otherwise.
+int Staging::folder_fd(int folder) {
+    if (folder == cursor)
+        return cursor_fd.get();
+    const auto open_below = [](int parent_fd, const char *name) {
+        return ::openat(parent_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    };
+    int fd = -1;
+    if (folder != StagingTree::root && tree[folder].parent == cursor) {
+        fd = open_below(cursor_fd.get(), tree[folder].name.c_str());
+    } else if (cursor != StagingTree::root && tree[cursor].parent == folder) {
+        fd = open_below(cursor_fd.get(), "..");
+    } else {
+        std::vector<int> chain;
+        for (int node = folder; node != StagingTree::root; node = tree[node].parent)
+            chain.push_back(node);
+        fd = ::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        for (auto it = chain.rbegin(); fd >= 0 && it != chain.rend(); ++it) {
+            const int next = open_below(fd, tree[*it].name.c_str());
+            ::close(fd);
+            fd = next;
+        }
+    }
+    if (fd < 0)
+        fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(staging, folder));
+    cursor_fd.reset(fd);
+    cursor = folder;
+    return fd;
+}
+
+// Makes the first `count` components as folders, each once; returns the last one's node.
+int Staging::make_folders(const std::vector<std::string> &components, std::size_t count) {
+    int folder = StagingTree::root;
+    for (std::size_t i = 0; i < count; ++i) {
+        const int child = tree.find(folder, components[i]);
+        if (child >= 0) {
+            if (tree[child].kind != Kind::folder)
+                fail_archive(FailureKind::unsafe,
+                             join_components(components) +
+                                 " needs a folder where the archive has a file or link");
+            folder = child;
+            continue;
+        }
+        // Made with the usual mode: only folders the archive lists get theirs at the end.
+        if (::mkdirat(folder_fd(folder), components[i].c_str(), 0777 & ~umask) != 0)
+            fail_errno(FailureKind::cannot_write, "cannot unpack to",
+                       tree.path(staging, folder) + "/" + components[i]);
+        folder = tree.add(folder, components[i], Kind::folder);
+    }
+    return folder;
+}
+
+// The name a file or link gets in `parent`: its own, or the next numbered one when the archive
+// held it already, or the file system finds it taken (one that folds case or Unicode forms).
+int Staging::claim_name(int parent, const std::string &leaf, Kind kind) {
+    // The count of numbered names is kept only for names that are taken.
+    int *next = nullptr;
+    for (int tries = 0;; ++tries) {
+        if (tries > max_numbered_names)
+            fail_archive(FailureKind::unsafe, "too many entries named " + leaf, leaf);
+        if (tries == 1 || (tries == 0 && tree.find(parent, leaf) >= 0))
+            next = &tree.next_number(parent, leaf);
+        const std::string name = next == nullptr ? leaf : numbered_name(leaf, (*next)++);
+        if (tree.find(parent, name) >= 0)
+            continue;
+        const int id = tree.add(parent, name, kind);
+        if (kind == Kind::link)
+            return id; // made once every file is in place
+        file_name = tree.path(staging, id);
+        file.reset(::openat(folder_fd(parent), name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (file.get() >= 0)
+            return id;
+        if (errno != EEXIST)
+            fail_errno(FailureKind::cannot_write, "cannot unpack to", file_name);
+    }
+}
+
+void Staging::write_file(Record &record) {
+    if (record.opens_file)
+        claim_name(make_folders(record.components, record.components.size() - 1),
+                   record.components.back(), Kind::file);
+    const char *data = record.data.data();
+    std::size_t left = record.data.size();
+    while (left > 0) {
+        const ssize_t done = ::write(file.get(), data, left);
+        if (done < 0) {
+            if (errno == EINTR)
+                continue;
+            fail_errno(FailureKind::cannot_write, "cannot write", file_name);
+        }
+        data += done;
+        left -= static_cast<std::size_t>(done);
+    }
+    progress.add_done(record.data.size());
+    if (!record.closes_file)
+        return;
+    const struct timespec times[2] = {record.attributes.mtime, record.attributes.mtime};
+    if (::fchmod(file.get(), record.attributes.perm) != 0 || ::futimens(file.get(), times) != 0)
+        fail_errno(FailureKind::cannot_write, "cannot unpack to", file_name);
+    if (::close(file.release()) != 0)
+        fail_errno(FailureKind::cannot_write, "cannot write", file_name);
+}
+
+void Staging::write_record(Record &record) {
+    progress.stop_if_cancelled();
+    const std::size_t count = record.components.size();
+    if (record.opens_file)
+        progress.set_entry(join_components(record.components));
+    switch (record.kind) {
+    case Kind::file:
+        write_file(record);
+        break;
+    case Kind::folder: {
+        if (count == 0)
+            break; // "./": the folder itself
+        auto &folder = tree[make_folders(record.components, count)];
+        folder.has_attributes = true;
+        folder.attributes = record.attributes;
+        break;
+    }
+    case Kind::link: {
+        const int id = claim_name(make_folders(record.components, count - 1),
+                                  record.components.back(), Kind::link);
+        tree[id].link_target.assign(record.data.begin(), record.data.end());
+        links.push_back(id);
+        break;
+    }
+    }
+}
+
+// Links are made after every file, so no file is ever written through one, and only when
+// none leads outside the folder, also by way of other links.
+void Staging::make_links() {
+    LinkCheck check(tree);
+    for (const int id : links) {
+        progress.stop_if_cancelled();
+        if (!check.stays_inside(id))
+            fail_archive(FailureKind::unsafe, "the link " + tree.path(std::string(), id).substr(1) +
+                                                  " leads outside the folder");
+    }
+    for (const int id : links) {
+        if (::symlinkat(tree[id].link_target.c_str(), folder_fd(tree[id].parent),
+                        tree[id].name.c_str()) != 0)
+            fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(staging, id));
+    }
+}
+
+// Folder times and permissions are set last, each folder after everything in it (made after
+// it, so in reverse order of making), so that writing their contents neither changes the times
+// nor runs into a read-only folder.
+void Staging::apply_folder_attributes() {
+    for (int node = static_cast<int>(tree.size()) - 1; node > StagingTree::root; --node) {
+        if (!tree[node].has_attributes)
+            continue;
+        progress.stop_if_cancelled();
+        const Attributes &attributes = tree[node].attributes;
+        const int parent_fd = folder_fd(tree[node].parent);
+        const char *name = tree[node].name.c_str();
+        const struct timespec times[2] = {attributes.mtime, attributes.mtime};
+        if (::utimensat(parent_fd, name, times, AT_SYMLINK_NOFOLLOW) != 0 ||
+            ::fchmodat(parent_fd, name, attributes.perm, 0) != 0)
+            fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(staging, node));
+    }
+    cursor_fd.reset(-1);
+    if (::chmod(staging.c_str(), 0777 & ~umask) != 0)
+        fail_errno(FailureKind::cannot_write, "cannot unpack to", staging);
+}
+
+// An existing folder is never merged into: the archive takes the first free numbered name.
+void Staging::move_into_place() {
+    for (int n = 1; n <= max_numbered_names; ++n) {
+        const std::string candidate = n == 1 ? target : target + " (" + std::to_string(n) + ")";
+        if (rename_no_replace(staging, candidate)) {
+            committed = true;
+            return;
+        }
+        if (errno != EEXIST && errno != ENOTEMPTY)
+            fail_errno(FailureKind::cannot_write, "cannot unpack to", candidate);
+    }
+    fail_archive(FailureKind::cannot_create_target, "every name for " + target + " is taken");
+}
+
+} // namespace zrv
