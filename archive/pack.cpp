@@ -137,7 +137,23 @@ struct Piece {
 };
 
 // Compresses pieces on every core and writes them in the order they were added, so the same
-// input always gives the same archive. The first failure anywhere stops all of it.
+// input always gives the same archive.
+//
+// The life of a piece:
+//  - The calling thread (the Packer, walking the inputs) reads a piece of a file and add()s it
+//    to the back of `in_flight`, waiting while 16 pieces or 16 MiB are already there: that is
+//    what bounds memory, whatever the input.
+//  - A compressing thread (one per core) takes the piece at `next_to_compress`, the oldest not
+//    yet taken, moves the index on, compresses the piece outside the lock and marks it done.
+//  - The writing thread waits until the piece at the front is done, pops it and writes it. The
+//    front is always the oldest piece, so the archive is in input order whichever compressor
+//    finishes first. Popping the front moves every other piece one place forward, which is
+//    why the writer moves `next_to_compress` back by one.
+//  - finish() waits until the writer has written the last piece.
+// The first failure anywhere (a read, a compressor, the writer, or a cancel seen by any of
+// them) is kept as the exception itself and wakes every thread: the compressors and the writer
+// return, and add() or finish() throws it on the calling thread. The destructor stops and
+// joins the threads in any case.
 class Pipeline {
 public:
     Pipeline(ZipWriter &writer, Compression compression, Progress &progress);

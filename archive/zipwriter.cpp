@@ -4,7 +4,10 @@
 #include "archive/names.h"
 #include "archive/zipformat.h"
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +19,8 @@ namespace zrv {
 namespace {
 
 constexpr std::size_t flush_size = 1 << 20;
+// Central records held in memory before they go to the spill file.
+constexpr std::size_t max_directory_in_memory = 4 << 20;
 // Entries from this size on get ZIP64 sizes up front: deflate may grow what does not
 // compress, and the local header is written before the compressed size is known.
 constexpr std::uint64_t zip64_threshold = 0xF0000000ULL;
@@ -81,15 +86,13 @@ std::uint32_t narrow(std::uint64_t value) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, zip::size_overflow));
 }
 
-} // namespace
-
-ZipWriter::ZipWriter(int fd, const std::string &path) : fd(fd), path(path) {}
-
-void ZipWriter::write_at(std::uint64_t offset, const char *data, std::size_t size) {
+// Writes all of `data` at `offset` of `file`; `path` names the archive in failures.
+void write_all_at(int file, std::uint64_t offset, const char *data, std::size_t size,
+                  const std::string &path) {
     std::size_t done = 0;
     while (done < size) {
         const ssize_t written =
-            ::pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
+            ::pwrite(file, data + done, size - done, static_cast<off_t>(offset + done));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
@@ -99,6 +102,14 @@ void ZipWriter::write_at(std::uint64_t offset, const char *data, std::size_t siz
         }
         done += static_cast<std::size_t>(written);
     }
+}
+
+} // namespace
+
+ZipWriter::ZipWriter(int fd, const std::string &path) : fd(fd), path(path) {}
+
+void ZipWriter::write_at(std::uint64_t offset, const char *data, std::size_t size) {
+    write_all_at(fd, offset, data, size, path);
 }
 
 void ZipWriter::flush() {
@@ -215,14 +226,52 @@ void ZipWriter::end_entry(std::uint64_t size, std::uint32_t crc) {
     record += header.name;
     record += extra;
     ++entry_count;
+    if (directory.size() >= max_directory_in_memory)
+        spill_directory();
+}
+
+void ZipWriter::spill_directory() {
+    if (spill.get() < 0) {
+        std::string name = parent_path(path) + "/.zrv-XXXXXX";
+        spill.reset(::mkostemp(name.data(), O_CLOEXEC));
+        if (spill.get() < 0)
+            fail_errno(FailureKind::cannot_write, "cannot write archive", path);
+        ::unlink(name.c_str());
+    }
+    write_all_at(spill.get(), spilled, directory.data(), directory.size(), path);
+    spilled += directory.size();
+    directory.clear();
+}
+
+void ZipWriter::copy_spilled_directory() {
+    flush();
+    std::string run(flush_size, '\0');
+    for (std::uint64_t copied = 0; copied < spilled;) {
+        const ssize_t got =
+            ::pread(spill.get(), run.data(), run.size(), static_cast<off_t>(copied));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got == 0)
+                errno = EIO;
+            fail_errno(FailureKind::cannot_write, "cannot write archive", path);
+        }
+        write_at(gathered_at, run.data(), static_cast<std::size_t>(got));
+        gathered_at += static_cast<std::uint64_t>(got);
+        copied += static_cast<std::uint64_t>(got);
+    }
+    spill.reset(-1);
 }
 
 void ZipWriter::close() {
     const std::uint64_t directory_offset = gathered_at + gathered.size();
+    const std::uint64_t directory_size = spilled + directory.size();
+    if (spilled > 0)
+        copy_spilled_directory();
     put(directory);
     const std::uint64_t zip64_end_offset = gathered_at + gathered.size();
     std::string end;
-    if (entry_count >= zip::count_overflow || directory.size() >= zip::size_overflow ||
+    if (entry_count >= zip::count_overflow || directory_size >= zip::size_overflow ||
         directory_offset >= zip::size_overflow) {
         zip::put32(end, zip::zip64_end_signature);
         zip::put64(end, zip::zip64_end_size - 12);
@@ -232,7 +281,7 @@ void ZipWriter::close() {
         zip::put32(end, 0);
         zip::put64(end, entry_count);
         zip::put64(end, entry_count);
-        zip::put64(end, directory.size());
+        zip::put64(end, directory_size);
         zip::put64(end, directory_offset);
         zip::put32(end, zip::zip64_locator_signature);
         zip::put32(end, 0);
@@ -246,7 +295,7 @@ void ZipWriter::close() {
     zip::put16(end, 0);
     zip::put16(end, count);
     zip::put16(end, count);
-    zip::put32(end, narrow(directory.size()));
+    zip::put32(end, narrow(directory_size));
     zip::put32(end, narrow(directory_offset));
     zip::put16(end, 0);
     put(end);
