@@ -88,10 +88,16 @@ int Staging::make_folders(const std::vector<std::string> &components, std::size_
             folder = child;
             continue;
         }
-        // Made with the usual mode: only folders the archive lists get theirs at the end.
-        if (::mkdirat(folder_fd(folder), components[i].c_str(), 0777 & ~umask) != 0)
+        // Made with the usual mode: only folders the archive lists get theirs at the end. Files
+        // are not in the tree: one that is in the way makes the name exist already.
+        if (::mkdirat(folder_fd(folder), components[i].c_str(), 0777 & ~umask) != 0) {
+            if (errno == EEXIST)
+                fail_archive(FailureKind::unsafe,
+                             join_components(components) +
+                                 " needs a folder where the archive has a file or link");
             fail_errno(FailureKind::cannot_write, "cannot unpack to",
                        tree.path(staging, folder) + "/" + components[i]);
+        }
         folder = tree.add(folder, components[i], Kind::folder);
     }
     return folder;
@@ -99,6 +105,8 @@ int Staging::make_folders(const std::vector<std::string> &components, std::size_
 
 // The name a file or link gets in `parent`: its own, or the next numbered one when the archive
 // held it already, or the file system finds it taken (one that folds case or Unicode forms).
+// Folders and links are in the tree; files only on disk, so the tree stays small however many
+// files an archive holds. Returns the link's node, or -1 for a file, which is then open.
 int Staging::claim_name(int parent, const std::string &leaf, Kind kind) {
     // The count of numbered names is kept only for names that are taken.
     int *next = nullptr;
@@ -110,14 +118,19 @@ int Staging::claim_name(int parent, const std::string &leaf, Kind kind) {
         const std::string name = next == nullptr ? leaf : numbered_name(leaf, (*next)++);
         if (tree.find(parent, name) >= 0)
             continue;
-        const int id = tree.add(parent, name, kind);
-        if (kind == Kind::link)
-            return id; // made once every file is in place
-        file_name = tree.path(staging, id);
-        file.reset(::openat(folder_fd(parent), name.c_str(),
+        const int parent_fd = folder_fd(parent);
+        if (kind == Kind::link) {
+            // Made once every file is in place; a file of that name may be there already.
+            struct stat existing;
+            if (::fstatat(parent_fd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
+                continue;
+            return tree.add(parent, name, kind);
+        }
+        file_name = tree.path(staging, parent) + "/" + name;
+        file.reset(::openat(parent_fd, name.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (file.get() >= 0)
-            return id;
+            return -1;
         if (errno != EEXIST)
             fail_errno(FailureKind::cannot_write, "cannot unpack to", file_name);
     }
