@@ -15,8 +15,6 @@ namespace zrv {
 
 namespace {
 
-constexpr std::size_t run_size = 256 << 10;
-
 struct ExtraFields {
     bool has_ntfs_time = false;
     bool has_unix_time = false;
@@ -272,9 +270,9 @@ void ZipReader::check_local_headers() {
         const std::string &name = entry.name;
         if ((entry.flags & zip::flag_encrypted) != 0)
             fail_archive(FailureKind::unsupported, name + " is encrypted", name);
-        if (entry.method != zip::method_stored && entry.method != zip::method_deflated)
+        if (!can_decode(entry.method))
             fail_archive(FailureKind::unsupported,
-                         name + " uses compression method " + std::to_string(entry.method) +
+                         name + " uses compression method " + method_label(entry.method) +
                              ", which is not supported",
                          name);
         // The local header with room for the name and a usual extra field, in one read.
@@ -344,64 +342,39 @@ void ZipReader::check_local_headers() {
 
 void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
     const std::string &name = entry.name;
-    std::vector<unsigned char> input(
-        static_cast<std::size_t>(std::min<std::uint64_t>(run_size, entry.compressed_size)));
-    std::uint64_t offset = entry.data_offset;
-    std::uint64_t left = entry.compressed_size;
     std::uint64_t produced = 0;
     uLong crc = ::crc32(0, nullptr, 0);
-    const auto deliver = [&](const unsigned char *data, std::size_t size) {
+    const Decoder::Output deliver = [&](const unsigned char *data, std::size_t size) {
         if (size > entry.size - produced)
             fail_archive(FailureKind::damaged, name + " holds more than it declares", name);
         produced += size;
         crc = ::crc32_z(crc, data, size);
         sink(data, size);
     };
-
-    if (entry.method == zip::method_stored) {
-        if (entry.compressed_size != entry.size)
-            fail_archive(FailureKind::damaged,
-                         "damaged entry " + name + ": wrong size for a stored entry", name);
-        while (left > 0) {
+    try {
+        Decoder &decoder =
+            decoders.start(entry.method, entry.flags, entry.compressed_size, entry.size);
+        std::uint64_t offset = entry.data_offset;
+        std::uint64_t left = entry.compressed_size;
+        bool ended = false;
+        do {
             const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(left, run_size));
+            if (input.size() < part)
+                input.resize(run_size);
             read_at(offset, input.data(), part);
             offset += part;
             left -= part;
-            deliver(input.data(), part);
-        }
-    } else {
-        z_stream stream{};
-        if (::inflateInit2(&stream, -MAX_WBITS) != Z_OK)
-            fail_archive(FailureKind::other, "out of memory");
-        struct End {
-            z_stream &stream;
-            ~End() { ::inflateEnd(&stream); }
-        } end{stream};
-        std::vector<unsigned char> output(run_size);
-        int status = Z_OK;
-        while (status != Z_STREAM_END) {
-            if (stream.avail_in == 0) {
-                if (left == 0)
-                    fail_archive(FailureKind::damaged,
-                                 "damaged entry " + name + ": its data ends early (wrong size)",
-                                 name);
-                const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(left, run_size));
-                read_at(offset, input.data(), part);
-                offset += part;
-                left -= part;
-                stream.next_in = input.data();
-                stream.avail_in = static_cast<uInt>(part);
-            }
-            stream.next_out = output.data();
-            stream.avail_out = static_cast<uInt>(output.size());
-            status = ::inflate(&stream, Z_NO_FLUSH);
-            if (status != Z_OK && status != Z_STREAM_END)
-                fail_archive(FailureKind::damaged,
-                             "damaged entry " + name + ": " +
-                                 (stream.msg != nullptr ? stream.msg : "invalid compressed data"),
-                             name);
-            deliver(output.data(), output.size() - stream.avail_out);
-        }
+            ended = decoder.decode(input.data(), part, left == 0, deliver);
+        } while (!ended && left > 0);
+        if (!ended)
+            fail_archive(FailureKind::damaged,
+                         "damaged entry " + name + ": its data ends early (wrong size)", name);
+    } catch (const DecodeError &error) {
+        fail_archive(
+            error.kind,
+            (error.kind == FailureKind::damaged ? "damaged entry " + name + ": " : name + ": ") +
+                error.what(),
+            name);
     }
     if (produced != entry.size)
         fail_archive(FailureKind::damaged, name + " is shorter than it declares (wrong size)",

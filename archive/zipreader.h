@@ -13,6 +13,7 @@
 // While an entry is read, data beyond its declared size, short data and a wrong CRC fail it.
 #pragma once
 
+#include "archive/decoder.h"
 #include "archive/failure.h"
 #include "archive/zipformat.h"
 
@@ -51,7 +52,8 @@ public:
     const std::vector<ZipEntry> &entries() const { return list; }
 
     using Sink = std::function<void(const unsigned char *data, std::size_t size)>;
-    // Hands the entry's data, inflated where needed, to `sink` in runs of up to 256 KiB.
+    // Hands the entry's data, decoded where needed, to `sink` in runs of up to 256 KiB. One
+    // entry at a time: the buffers and decoders are the reader's own, reused from entry to entry.
     void read(const ZipEntry &entry, const Sink &sink) const;
 
     [[noreturn]] void fail_archive(FailureKind kind, const std::string &what,
@@ -69,6 +71,8 @@ private:
     std::uint64_t directory_size = 0;
     std::uint64_t declared_count = 0;
     std::vector<ZipEntry> list;
+    mutable std::vector<unsigned char> input;
+    mutable Decoders decoders;
 };
 
 } // namespace zrv
