@@ -285,7 +285,7 @@ private:
     Progress &progress;
     UniqueFd archive_file;
     std::unique_ptr<ZipReader> reader;
-    bool names_are_gbk = false;
+    LegacyNames legacy_names;
     mode_t umask = 022;
     std::string staging;
     StagingTree tree;
@@ -328,7 +328,7 @@ Unpacker::~Unpacker() {
 }
 
 // Reads the directory and checks what can be checked before anything is written; finds out
-// whether names from Windows without the UTF-8 flag are UTF-8 or, from a Chinese Windows, GBK.
+// whether names from Windows without the UTF-8 flag are UTF-8, or in a legacy code page.
 void Unpacker::survey() {
     reader = std::make_unique<ZipReader>(archive_file.get(), archive_path);
     std::uint64_t declared_total = 0;
@@ -336,7 +336,7 @@ void Unpacker::survey() {
     for (const ZipEntry &entry : reader->entries()) {
         if ((entry.flags & zip::flag_utf8) == 0 && entry.host != zip::host_unix &&
             entry.unicode_name.empty() && !is_valid_utf8(entry.name))
-            names_are_gbk = true;
+            legacy_names.consider(entry.name);
         if (declared_total + entry.size < declared_total)
             fail_archive(FailureKind::damaged, "the declared sizes overflow");
         declared_total += entry.size;
@@ -410,9 +410,8 @@ int Unpacker::folder_fd(int folder) {
 Record Unpacker::record_for(const ZipEntry &entry) const {
     std::string name = entry.unicode_name.empty() ? entry.name : entry.unicode_name;
     const bool from_windows = entry.host != zip::host_unix;
-    if (names_are_gbk && from_windows && entry.unicode_name.empty() &&
-        (entry.flags & zip::flag_utf8) == 0)
-        name = utf8_from_gbk(entry.name).value_or(entry.name);
+    if (from_windows && entry.unicode_name.empty() && (entry.flags & zip::flag_utf8) == 0)
+        name = legacy_names.decoded(entry.name);
     const auto components = entry_components(name, from_windows);
     if (!components)
         fail_archive(FailureKind::unsafe, "unsafe entry name \"" + name + "\"", name);
