@@ -8,7 +8,8 @@ method (0 stored, 8 deflate, 93 Zstandard in two frames); flags (default 0x800 f
 names); mode (Unix; none for DOS); unix_time (an extended timestamp); unicode_path (an Info-ZIP
 Unicode path field, for each header's own name). Lies: crc, declared_size, compressed_size,
 zip64_size (in a ZIP64 field), method_id, local_name (in the local header only, with flags of
-its own), header_of (the index of an earlier entry whose local header it shares)."""
+its own), header_of (the index of an earlier entry whose local header it shares), flip (the
+offset of a byte of compressed data with one bit flipped)."""
 import json
 import struct
 import subprocess
@@ -44,7 +45,9 @@ def forge(output, entries, count=None, keep=None, zip64_end=None):
     for e in map(expand, entries):
         name = bytes.fromhex(e["name_hex"]) if "name_hex" in e else e["name"].encode()
         data = e.get("data", "").encode() * e.get("repeat", 1)
-        payload = compress(e.get("method", 0), data)
+        payload = bytearray(compress(e.get("method", 0), data))
+        if "flip" in e:
+            payload[e["flip"]] ^= 1
         flags = e.get("flags", 0x800 if not e.get("name", "").isascii() else 0)
         local_name = e["local_name"].encode() if "local_name" in e else name
         local_flags = e.get("flags", 0x800 if not local_name.isascii() else 0)
