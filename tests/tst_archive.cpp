@@ -184,9 +184,9 @@ unknown compression method | compression method | [{"name": "a", "method_id": 77
 PPMd from 7-Zip | uses compression method 98 (PPMd) | made by seq 9999 > b; 7zz a -tzip -mm=PPMd -bso0 bad.zip b
 Deflate64 from 7-Zip | uses compression method 9 (Deflate64) | made by seq 9999 > b; 7zz a -tzip -mm=Deflate64 -bso0 bad.zip b
 bzip2 with a bit flipped | damaged entry b: invalid bzip2 data | made by seq 99999 > b; zipped 12 bad.zip b; flip bad.zip 1000
-LZMA with a bit flipped | damaged entry b: | made by seq 99999 > b; zipped 14 bad.zip b; flip bad.zip 1000
+LZMA with a bit flipped | damaged entry b: invalid LZMA data | made by seq 99999 > b; zipped 14 bad.zip b; flip bad.zip 1000
 XZ with a bit flipped | damaged entry b: invalid XZ data | made by seq 99999 > b; 7zz a -tzip -mm=XZ -bso0 bad.zip b; flip bad.zip 1000
-Zstandard with a bit flipped | damaged entry b: | [{"name": "b", "method": 93, "data": "zstd\n", "repeat": 100000, "flip": 12}]
+Zstandard with a bit flipped | damaged entry b: invalid Zstandard data | [{"name": "b", "method": 93, "data": "zstd\n", "repeat": 100000, "flip": 12}]
 declared sizes beyond the free space, the huge one first | free | [{"name": "huge", "zip64_size": 1125899906842624}, "ok.txt"]
 truncated | no end of central directory | {"entries": [{"name": "a", "data": "x", "repeat": 5000}], "keep": 1000}
 local name differs from the listed one | disagrees | [{"name": "a", "local_name": "other.txt"}]
