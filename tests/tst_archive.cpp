@@ -186,6 +186,7 @@ Deflate64 from 7-Zip | uses compression method 9 (Deflate64) | made by seq 9999 
 bzip2 with a bit flipped | damaged entry b: invalid bzip2 data | made by seq 99999 > b; zipped 12 bad.zip b; flip bad.zip 1000
 LZMA with a bit flipped | damaged entry b: invalid LZMA data | made by seq 99999 > b; zipped 14 bad.zip b; flip bad.zip 1000
 XZ with a bit flipped | damaged entry b: invalid XZ data | made by seq 99999 > b; 7zz a -tzip -mm=XZ -bso0 bad.zip b; flip bad.zip 1000
+Zstandard with a window of 256 MiB | b: its Zstandard window exceeds 128 MiB | [{"name": "b", "data": "x", "method": 93, "payload_hex": "28b52ffd009009000078"}]
 Zstandard with a bit flipped | damaged entry b: invalid Zstandard data | [{"name": "b", "method": 93, "data": "zstd\n", "repeat": 100000, "flip": 12}]
 declared sizes beyond the free space, the huge one first | free | [{"name": "huge", "zip64_size": 1125899906842624}, "ok.txt"]
 truncated | no end of central directory | {"entries": [{"name": "a", "data": "x", "repeat": 5000}], "keep": 1000}

@@ -9,7 +9,7 @@ names); mode (Unix; none for DOS); unix_time (an extended timestamp); unicode_pa
 Unicode path field, for each header's own name). Lies: crc, declared_size, compressed_size,
 zip64_size (in a ZIP64 field), method_id, local_name (in the local header only, with flags of
 its own), header_of (the index of an earlier entry whose local header it shares), flip (the
-offset of a byte of compressed data with one bit flipped)."""
+offset of a byte of compressed data with one bit flipped), payload_hex (the compressed data)."""
 import json
 import struct
 import subprocess
@@ -45,7 +45,8 @@ def forge(output, entries, count=None, keep=None, zip64_end=None):
     for e in map(expand, entries):
         name = bytes.fromhex(e["name_hex"]) if "name_hex" in e else e["name"].encode()
         data = e.get("data", "").encode() * e.get("repeat", 1)
-        payload = bytearray(compress(e.get("method", 0), data))
+        payload = bytearray.fromhex(e["payload_hex"]) if "payload_hex" in e else bytearray(
+            compress(e.get("method", 0), data))
         if "flip" in e:
             payload[e["flip"]] ^= 1
         flags = e.get("flags", 0x800 if not e.get("name", "").isascii() else 0)
