@@ -20,15 +20,15 @@ void EntryCheck::fail_archive(FailureKind kind, const std::string &what,
     zrv::fail_archive(kind, archive_path, what, entry);
 }
 
-// Also finds out whether names from Windows without the UTF-8 flag are UTF-8 or, from a
-// Chinese Windows, GBK.
+// Also finds out whether names from Windows without the UTF-8 flag are UTF-8, or in a legacy
+// code page.
 std::uint64_t EntryCheck::survey(const ZipReader &reader, const std::string &parent) {
     std::uint64_t declared_total = 0;
     std::uint64_t file_data = 0;
     for (const ZipEntry &entry : reader.entries()) {
         if ((entry.flags & zip::flag_utf8) == 0 && entry.host != zip::host_unix &&
             entry.unicode_name.empty() && !is_valid_utf8(entry.name))
-            names_are_gbk = true;
+            legacy_names.consider(entry.name);
         if (declared_total + entry.size < declared_total)
             fail_archive(FailureKind::damaged, "the declared sizes overflow");
         declared_total += entry.size;
@@ -58,9 +58,8 @@ std::uint64_t EntryCheck::survey(const ZipReader &reader, const std::string &par
 Record EntryCheck::record_for(const ZipEntry &entry) const {
     std::string name = entry.unicode_name.empty() ? entry.name : entry.unicode_name;
     const bool from_windows = entry.host != zip::host_unix;
-    if (names_are_gbk && from_windows && entry.unicode_name.empty() &&
-        (entry.flags & zip::flag_utf8) == 0)
-        name = utf8_from_gbk(entry.name).value_or(entry.name);
+    if (from_windows && entry.unicode_name.empty() && (entry.flags & zip::flag_utf8) == 0)
+        name = legacy_names.decoded(entry.name);
     const auto components = entry_components(name, from_windows);
     if (!components)
         fail_archive(FailureKind::unsafe, "unsafe entry name \"" + name + "\"", name);

@@ -3,6 +3,7 @@
 // name, type, permission bits and link limits, which turn it into a record for the writer.
 #pragma once
 
+#include "archive/names.h"
 #include "archive/recordqueue.h"
 #include "archive/zipreader.h"
 
@@ -39,7 +40,7 @@ private:
 
     std::string archive_path;
     mode_t umask;
-    bool names_are_gbk = false;
+    LegacyNames legacy_names;
     std::size_t link_total = 0;
 };
 

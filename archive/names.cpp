@@ -108,11 +108,13 @@ bool is_valid_utf8(const std::string &text) {
     return true;
 }
 
-std::optional<std::string> utf8_from_gbk(const std::string &text) {
-    const iconv_t converter = ::iconv_open("UTF-8", "GBK");
+// `text` in the character set to UTF-8; nothing when it is not valid there.
+std::optional<std::string> utf8_from(const char *charset, const std::string &text) {
+    const iconv_t converter = ::iconv_open("UTF-8", charset);
     if (converter == reinterpret_cast<iconv_t>(-1))
         return std::nullopt;
-    // Room for the worst case: one byte (0x80, the euro sign) becomes three in UTF-8.
+    // Room for the worst case: one byte (the euro sign in GBK, a half-width katakana in CP932)
+    // becomes three in UTF-8.
     std::string out(text.size() * 3 + 4, '\0');
     char *in = const_cast<char *>(text.data());
     std::size_t in_left = text.size();
@@ -124,6 +126,18 @@ std::optional<std::string> utf8_from_gbk(const std::string &text) {
         return std::nullopt;
     out.resize(out.size() - out_left);
     return out;
+}
+
+void LegacyNames::consider(const std::string &name) {
+    seen = true;
+    all_gbk = all_gbk && utf8_from("GBK", name);
+    all_cp932 = all_cp932 && utf8_from("CP932", name);
+}
+
+std::string LegacyNames::decoded(const std::string &name) const {
+    if (!seen)
+        return name;
+    return utf8_from(all_cp932 && !all_gbk ? "CP932" : "GBK", name).value_or(name);
 }
 
 bool has_control_characters(const std::string &text) {

@@ -12,9 +12,20 @@ std::string utf8_from_wide(const wchar_t *text);
 
 bool is_valid_utf8(const std::string &text);
 
-// GBK (code page 936, as a Chinese Windows writes names) to UTF-8; nothing when `text` is not
-// valid GBK.
-std::optional<std::string> utf8_from_gbk(const std::string &text);
+// The code page of an archive's names without the UTF-8 flag, decided from those names that are
+// not UTF-8, seen one at a time: CP932 (as a Japanese Windows writes names) when every one is
+// valid CP932 and not every one valid GBK; GBK (code page 936, a Chinese Windows) otherwise.
+class LegacyNames {
+public:
+    void consider(const std::string &name);
+    // `name` in UTF-8; as it is when no name was considered or it is not valid in the code page.
+    std::string decoded(const std::string &name) const;
+
+private:
+    bool seen = false;
+    bool all_gbk = true;
+    bool all_cp932 = true;
+};
 
 // Control characters: C0, DEL, and C1 (U+0080-U+009F) where the text is UTF-8.
 bool has_control_characters(const std::string &text);

@@ -22,11 +22,18 @@ constexpr std::size_t zip64_locator_size = 20;
 constexpr std::size_t max_comment_size = 0xFFFF;
 
 constexpr std::uint16_t flag_encrypted = 0x0001;
+constexpr std::uint16_t flag_lzma_end_marker = 0x0002;
 constexpr std::uint16_t flag_data_descriptor = 0x0008;
 constexpr std::uint16_t flag_utf8 = 0x0800;
 
 constexpr std::uint16_t method_stored = 0;
 constexpr std::uint16_t method_deflated = 8;
+constexpr std::uint16_t method_deflate64 = 9;
+constexpr std::uint16_t method_bzip2 = 12;
+constexpr std::uint16_t method_lzma = 14;
+constexpr std::uint16_t method_zstd = 93;
+constexpr std::uint16_t method_xz = 95;
+constexpr std::uint16_t method_ppmd = 98;
 
 constexpr std::uint16_t extra_zip64 = 0x0001;
 constexpr std::uint16_t extra_ntfs = 0x000A;

@@ -15,8 +15,6 @@ namespace zrv {
 
 namespace {
 
-constexpr std::size_t run_size = 256 << 10;
-
 struct ExtraFields {
     bool has_ntfs_time = false;
     bool has_unix_time = false;
@@ -195,30 +193,60 @@ void ZipReader::read_directory() {
         fail_archive(FailureKind::damaged, "not a ZIP archive: no end of central directory record");
     const unsigned char *end = bytes + end_at;
     const std::uint64_t end_offset = file_size - tail_size + end_at;
-    if (zip::get16(end + 4) != 0 || zip::get16(end + 6) != 0)
-        fail_archive(FailureKind::unsupported,
-                     "archives split over several disks are not supported");
+    bool split = zip::get16(end + 4) != 0 || zip::get16(end + 6) != 0;
     declared_count = zip::get16(end + 10);
     directory_size = zip::get32(end + 12);
     directory_offset = zip::get32(end + 16);
     std::uint64_t directory_end_limit = end_offset;
+    const auto signature_at = [this](std::uint64_t offset, std::uint32_t signature) {
+        unsigned char bytes[4];
+        if (offset > file_size || file_size - offset < sizeof bytes)
+            return false;
+        read_at(offset, bytes, sizeof bytes);
+        return zip::get32(bytes) == signature;
+    };
 
+    // Where a ZIP64 end record stands, its values count, disk numbers included: the end record
+    // may hold 0xFFFF in every field.
     if (end_offset >= zip::zip64_locator_size) {
         unsigned char locator[zip::zip64_locator_size];
         read_at(end_offset - zip::zip64_locator_size, locator, sizeof locator);
         if (zip::get32(locator) == zip::zip64_locator_signature) {
-            const std::uint64_t zip64_offset = zip::get64(locator + 8);
+            std::uint64_t zip64_offset = zip::get64(locator + 8);
+            // Data before the archive leaves the locator's offset short of the record, which
+            // then stands right before the locator, where unzip and Python look for it.
+            const std::uint64_t adjacent =
+                end_offset - std::min(end_offset, zip::zip64_locator_size + zip::zip64_end_size);
+            if (!signature_at(zip64_offset, zip::zip64_end_signature) && adjacent > zip64_offset &&
+                signature_at(adjacent, zip::zip64_end_signature))
+                zip64_offset = adjacent;
             unsigned char record[zip::zip64_end_size];
             read_at(zip64_offset, record, sizeof record);
             if (zip::get32(record) != zip::zip64_end_signature)
                 fail_archive(FailureKind::damaged, "damaged ZIP64 end record");
-            if (zip::get32(record + 16) != 0 || zip::get32(record + 20) != 0)
-                fail_archive(FailureKind::unsupported,
-                             "archives split over several disks are not supported");
+            split = zip::get32(locator + 4) != 0 || zip::get32(locator + 16) > 1 ||
+                    zip::get32(record + 16) != 0 || zip::get32(record + 20) != 0;
             declared_count = zip::get64(record + 32);
             directory_size = zip::get64(record + 40);
             directory_offset = zip::get64(record + 48);
             directory_end_limit = zip64_offset;
+        }
+    }
+    if (split)
+        fail_archive(FailureKind::unsupported,
+                     "archives split over several disks are not supported");
+    // Data before the archive, such as a self-extractor's program, shifts every offset by its
+    // size; the central directory then ends where the end records begin, as unzip and Python
+    // find it. It is read there only when the declared place holds no central header and that
+    // one does.
+    std::uint64_t shift = 0;
+    if (declared_count > 0 && directory_size <= directory_end_limit) {
+        const std::uint64_t found = directory_end_limit - directory_size;
+        if (found > directory_offset &&
+            !signature_at(directory_offset, zip::central_header_signature) &&
+            signature_at(found, zip::central_header_signature)) {
+            shift = found - directory_offset;
+            directory_offset = found;
         }
     }
     if (directory_offset > directory_end_limit ||
@@ -256,6 +284,8 @@ void ZipReader::read_directory() {
         const unsigned char *extra = cursor.take(extra_length);
         std::uint64_t *const zip64[] = {&entry.size, &entry.compressed_size, &entry.header_offset};
         const ExtraFields fields = parse_extra(extra, extra_length, entry.name, zip64, 3);
+        if (entry.header_offset <= file_size)
+            entry.header_offset += shift;
         entry.unicode_name = fields.unicode_name;
         entry.mtime = entry_time(fields, entry.dos_time, entry.dos_date);
         cursor.take(comment_length);
@@ -272,9 +302,9 @@ void ZipReader::check_local_headers() {
         const std::string &name = entry.name;
         if ((entry.flags & zip::flag_encrypted) != 0)
             fail_archive(FailureKind::unsupported, name + " is encrypted", name);
-        if (entry.method != zip::method_stored && entry.method != zip::method_deflated)
+        if (!can_decode(entry.method))
             fail_archive(FailureKind::unsupported,
-                         name + " uses compression method " + std::to_string(entry.method) +
+                         name + " uses compression method " + method_label(entry.method) +
                              ", which is not supported",
                          name);
         // The local header with room for the name and a usual extra field, in one read.
@@ -305,17 +335,22 @@ void ZipReader::check_local_headers() {
         std::uint64_t local_size = zip::get32(header + 22);
         std::uint64_t unused_offset = 0;
         std::uint64_t *const zip64[] = {&local_size, &local_compressed, &unused_offset};
-        parse_extra(header + zip::local_header_size + name_length, extra_length, local_name, zip64,
-                    2);
+        const ExtraFields local_fields = parse_extra(header + zip::local_header_size + name_length,
+                                                     extra_length, local_name, zip64, 2);
+        // Names may differ in encoding only, as each header's own Unicode path field tells.
+        const std::string &unicode_name = entry.unicode_name.empty() ? name : entry.unicode_name;
+        const bool same_name =
+            local_name == name ||
+            (local_fields.unicode_name.empty() ? local_name : local_fields.unicode_name) ==
+                unicode_name;
         const std::uint32_t local_crc = zip::get32(header + 14);
         // With a data descriptor the local header may leave CRC and sizes at zero.
         const bool deferred = (zip::get16(header + 6) & zip::flag_data_descriptor) != 0;
         const auto differs = [deferred](std::uint64_t local_value, std::uint64_t central_value) {
             return local_value != central_value && !(deferred && local_value == 0);
         };
-        if (local_name != name || zip::get16(header + 8) != entry.method ||
-            differs(local_crc, entry.crc) || differs(local_compressed, entry.compressed_size) ||
-            differs(local_size, entry.size))
+        if (!same_name || zip::get16(header + 8) != entry.method || differs(local_crc, entry.crc) ||
+            differs(local_compressed, entry.compressed_size) || differs(local_size, entry.size))
             fail_archive(FailureKind::damaged,
                          "damaged entry " + name +
                              ": its local header disagrees with the central directory",
@@ -344,64 +379,39 @@ void ZipReader::check_local_headers() {
 
 void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
     const std::string &name = entry.name;
-    std::vector<unsigned char> input(
-        static_cast<std::size_t>(std::min<std::uint64_t>(run_size, entry.compressed_size)));
-    std::uint64_t offset = entry.data_offset;
-    std::uint64_t left = entry.compressed_size;
     std::uint64_t produced = 0;
     uLong crc = ::crc32(0, nullptr, 0);
-    const auto deliver = [&](const unsigned char *data, std::size_t size) {
+    const Decoder::Output deliver = [&](const unsigned char *data, std::size_t size) {
         if (size > entry.size - produced)
             fail_archive(FailureKind::damaged, name + " holds more than it declares", name);
         produced += size;
         crc = ::crc32_z(crc, data, size);
         sink(data, size);
     };
-
-    if (entry.method == zip::method_stored) {
-        if (entry.compressed_size != entry.size)
-            fail_archive(FailureKind::damaged,
-                         "damaged entry " + name + ": wrong size for a stored entry", name);
-        while (left > 0) {
+    try {
+        Decoder &decoder =
+            decoders.start(entry.method, entry.flags, entry.compressed_size, entry.size);
+        std::uint64_t offset = entry.data_offset;
+        std::uint64_t left = entry.compressed_size;
+        bool ended = false;
+        do {
             const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(left, run_size));
+            if (input.size() < part)
+                input.resize(run_size);
             read_at(offset, input.data(), part);
             offset += part;
             left -= part;
-            deliver(input.data(), part);
-        }
-    } else {
-        z_stream stream{};
-        if (::inflateInit2(&stream, -MAX_WBITS) != Z_OK)
-            fail_archive(FailureKind::other, "out of memory");
-        struct End {
-            z_stream &stream;
-            ~End() { ::inflateEnd(&stream); }
-        } end{stream};
-        std::vector<unsigned char> output(run_size);
-        int status = Z_OK;
-        while (status != Z_STREAM_END) {
-            if (stream.avail_in == 0) {
-                if (left == 0)
-                    fail_archive(FailureKind::damaged,
-                                 "damaged entry " + name + ": its data ends early (wrong size)",
-                                 name);
-                const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(left, run_size));
-                read_at(offset, input.data(), part);
-                offset += part;
-                left -= part;
-                stream.next_in = input.data();
-                stream.avail_in = static_cast<uInt>(part);
-            }
-            stream.next_out = output.data();
-            stream.avail_out = static_cast<uInt>(output.size());
-            status = ::inflate(&stream, Z_NO_FLUSH);
-            if (status != Z_OK && status != Z_STREAM_END)
-                fail_archive(FailureKind::damaged,
-                             "damaged entry " + name + ": " +
-                                 (stream.msg != nullptr ? stream.msg : "invalid compressed data"),
-                             name);
-            deliver(output.data(), output.size() - stream.avail_out);
-        }
+            ended = decoder.decode(input.data(), part, left == 0, deliver);
+        } while (!ended && left > 0);
+        if (!ended)
+            fail_archive(FailureKind::damaged,
+                         "damaged entry " + name + ": its data ends early (wrong size)", name);
+    } catch (const DecodeError &error) {
+        fail_archive(
+            error.kind,
+            (error.kind == FailureKind::damaged ? "damaged entry " + name + ": " : name + ": ") +
+                error.what(),
+            name);
     }
     if (produced != entry.size)
         fail_archive(FailureKind::damaged, name + " is shorter than it declares (wrong size)",
