@@ -25,6 +25,7 @@
 #include <boost/thread.hpp>
 
 #include <csignal>
+#include <sys/resource.h>
 
 using namespace testsupport;
 
@@ -46,6 +47,7 @@ Cofferbox *window = nullptr;
 QComboBox *mode_box = nullptr;
 QTableWidget *table = nullptr;
 QLabel *status_label = nullptr;
+struct rlimit file_size_limit; // as the test found it
 
 // The driver: finds controls by type and text and uses them as a person does.
 QPushButton *button(const QString &text, QWidget *parent = window) {
@@ -136,7 +138,8 @@ QStringList listed_rows() {
         const bool is_dir = name->data(Cofferbox::ROLE_IS_DIR).toBool();
         const QString path = name->data(Cofferbox::ROLE_PATH).toString();
         result << QString(is_dir ? "d:" : "f:") + QDir(dir->path()).relativeFilePath(path);
-        if (name->text() != path || kind->text() != (is_dir ? "文件夹" : "文件"))
+        if (name->text() != path || name->toolTip() != path ||
+            kind->text() != (is_dir ? "文件夹" : "文件"))
             result.last() += " shown as " + name->text() + "|" + kind->text();
     }
     return result;
@@ -200,10 +203,11 @@ QDialog *progress_window() {
     return nullptr;
 }
 
-// What a job showed: the message box's text, and while it was open, the busy text and the
-// disabled controls; whether a progress window ever appeared; its lines on standard output.
+// What a job showed: the message box's text, informative and detailed texts (paths relative to
+// the working folder), and while it was open, the busy text and the disabled controls; whether
+// a progress window ever appeared; its lines on standard output.
 struct Outcome {
-    QString text, status;
+    QString text, info, details, status;
     QStringList disabled, lines;
     bool progress_shown = false;
 };
@@ -218,13 +222,18 @@ Outcome run_job(const std::function<void()> &during = {}) {
     const QByteArray output = capture(1, [&] {
         when_dialog_opens(
             [&](QWidget *box) {
-                outcome.text = qobject_cast<QMessageBox *>(box)->text();
+                auto *message = qobject_cast<QMessageBox *>(box);
+                outcome.text = message->text();
+                outcome.info = message->informativeText().remove(dir->path() + "/");
+                outcome.details = message->detailedText();
                 outcome.status = status_label->text();
                 outcome.disabled = disabled_controls();
                 QTest::keyClick(box, Qt::Key_Return);
                 answered = true;
             },
-            [](QWidget *box) { return qobject_cast<QMessageBox *>(box) != nullptr; });
+            [](QWidget *box) {
+                return qobject_cast<QMessageBox *>(box) && box->windowTitle() == "加密/解密";
+            });
         click(mode_box->currentText());
         if (during)
             during();
@@ -249,6 +258,7 @@ void check_what_a_person_sees() {
                                  "button 删除", "button 清除", "button 加密目录", "label ",
                                  packing ? "button 加密" : "button 解密"}));
     QCOMPARE(window->size(), QSize(600, 420));
+    QCOMPARE(table->textElideMode(), Qt::ElideMiddle);
     QTextLayout layout(texts.join("") + "正在中成功失败取消第个归档，共速度剩余约秒分小时",
                        window->font());
     layout.beginLayout();
@@ -262,7 +272,8 @@ void check_what_a_person_sees() {
 // "files FOLDER NAMES" (in quotes), "folder NAME" through the dialogs; "dialog BUTTON SHOWN"
 // (caption, start folder and filters; then cancelled); "busy" (a job starts); "empty" (no rows);
 // "clear"; "delete ROWS" (selected with Ctrl); "drop NAMES" (offered to copy) or "refuse NAMES";
-// "sh SCRIPT"; "pack ARCHIVE FILE" with the archive component.
+// "sh SCRIPT"; "pack ARCHIVE FILE" with the archive component; "forge ARCHIVE JSON" (zipforge);
+// "limit BYTES" (no file grows past that size until the test ends).
 void take_steps(const QStringList &steps) {
     for (const QString &step : steps) {
         const QString verb = step.section(' ', 0, 0), rest = step.section(' ', 1);
@@ -291,6 +302,13 @@ void take_steps(const QStringList &steps) {
             sh(dir->path(), rest);
         } else if (verb == "pack") {
             QVERIFY(pack({dir->filePath(names[1])}, {}, names[0]));
+        } else if (verb == "forge") {
+            forge_zip(dir->filePath(names[0]), rest.section(' ', 1).toUtf8());
+        } else if (verb == "limit") {
+            std::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit limit = file_size_limit;
+            limit.rlim_cur = names[0].toULong();
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
         } else if (verb == "busy") {
             window->slot_start_work();
         } else if (verb == "empty") {
@@ -344,6 +362,7 @@ private slots:
 };
 
 void TestWindow::init() {
+    ::getrlimit(RLIMIT_FSIZE, &file_size_limit);
     dir = new WorkingFolder;
     sh(dir->path(), "mkdir -p folder Y AddData; touch a.txt b.txt Z.txt '中文 名.txt' a,b.txt "
                     "x.zrvdata plain same folder/inside.txt Y/keep");
@@ -365,6 +384,8 @@ void TestWindow::cleanup() {
     QDesktopServices::unsetUrlHandler("file");
     delete dir;
     refuse_threads = false;
+    ::setrlimit(RLIMIT_FSIZE, &file_size_limit);
+    std::signal(SIGXFSZ, SIG_DFL);
 }
 
 void TestWindow::selecting_data() {
@@ -378,12 +399,13 @@ switched to unpacking and back | mode 解密; mode 加密; sees |
 unpacking chosen again | mode 解密; mode 解密; sees | 
 the dialog for files to pack | dialog 添加文件 选择加密的文件|.|All Files (*) | 
 the dialog for a folder to pack | dialog 添加文件夹 选择加密的文件|..|All Files (*) | 
-the dialog for unpacking | mode 解密; dialog 添加文件 选择解密的文件|AddData|ZRV file(*.zrvdata) | 
+the dialog for unpacking | mode 解密; dialog 添加文件 选择解密的文件|AddData|ZRV file(*.zrvdata)|ZIP 压缩包 (*.zip)|所有文件 (*) | 
 awkward names, each listed once, in code unit order | files . "中文 名.txt" "a,b.txt" "Z.txt"; files . "a,b.txt" | f:Z.txt, f:a,b.txt, f:中文 名.txt
 folders before files, whatever their paths | folder folder; files . "a.txt"; folder Y | d:Y, d:folder, f:a.txt
 archives, and one typed without its suffix, when unpacking | mode 解密; files . "x.zrvdata"; files . "plain" | f:plain, f:x.zrvdata
 cleared, nothing comes back at the next rebuild | files . "a.txt"; folder folder; clear; empty; delete | 
-a mode switch empties the view and keeps the selection | files . "a.txt"; folder folder; mode 解密; empty; dialog 添加文件 选择解密的文件|AddData|ZRV file(*.zrvdata) | d:folder, f:a.txt
+switching mode and back clears the selection | files . "a.txt"; folder folder; mode 解密; empty; mode 加密; files . "b.txt" | f:b.txt
+the mode chosen again keeps the selection and shows it | files . "a.txt"; folder folder; mode 加密 | d:folder, f:a.txt
 deleting a file row | files . "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete f:b.txt | d:same, f:a.txt, f:same
 deleting the folder row of a path also listed as a file | files . "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete d:same | f:a.txt, f:b.txt, f:same
 deleting the file row of a path also listed as a folder | files . "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete f:same f:a.txt | d:same, f:b.txt
@@ -442,20 +464,22 @@ void TestWindow::packing_job() {
 }
 
 void TestWindow::unpacking_job_data() {
-    // Steps that pick, the message and the lines, what the job made with files' contents.
+    // Steps that pick, the message and the lines, what the job made with files' contents, and
+    // the informative text's lines: each archive with its outcome.
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QStringList>("made");
+    QTest::addColumn<QStringList>("info");
     for (const QStringList &row : table_rows(R"(
-two archives, one outside the archive folder | mode 解密; files AddData "2026.zrvdata"; files elsewhere "a.b.zrvdata" | 文件解密成功 | 解密成功, 解密成功 | AddData/2026, AddData/2026/one=1, elsewhere/a, elsewhere/a/two=2
-a corrupt archive before two good ones | mode 解密; files AddData "1 bad.zrvdata" "2026.zrvdata"; files elsewhere "a.b.zrvdata" | 文件解密失败 | 解密失败, 解密成功, 解密成功 | AddData/2026, AddData/2026/one=1, elsewhere/a, elsewhere/a/two=2
-a corrupt archive after a good one | mode 解密; files AddData "2026.zrvdata" "z bad.zrvdata" | 文件解密失败 | 解密成功, 解密失败 | AddData/2026, AddData/2026/one=1
-only a folder, left from packing | folder folder; mode 解密 | 文件解密失败 |  | 
+two archives, one outside the archive folder | mode 解密; files AddData "2026.zrvdata"; files elsewhere "a.b.zrvdata" | 文件解密成功 | 解密成功, 解密成功 | AddData/2026, AddData/2026/one=1, elsewhere/a, elsewhere/a/two=2 | AddData/2026.zrvdata：已解压到 AddData/2026; elsewhere/a.b.zrvdata：已解压到 elsewhere/a
+a text file renamed, before two good archives | mode 解密; files AddData "1 bad.zrvdata" "2026.zrvdata"; files elsewhere "a.b.zrvdata" | 文件解密失败 | 解密失败, 解密成功, 解密成功 | AddData/2026, AddData/2026/one=1, elsewhere/a, elsewhere/a/two=2 | AddData/1 bad.zrvdata：压缩包“AddData/1 bad.zrvdata”已损坏：它不是 ZIP 压缩包，或者不完整。请重新获取这个压缩包。; AddData/2026.zrvdata：已解压到 AddData/2026; elsewhere/a.b.zrvdata：已解压到 elsewhere/a
+an entry damaged, after a good archive | mode 解密; files AddData "2026.zrvdata" "z.zrvdata" | 文件解密失败 | 解密成功, 解密失败 | AddData/2026, AddData/2026/one=1 | AddData/2026.zrvdata：已解压到 AddData/2026; AddData/z.zrvdata：压缩包“AddData/z.zrvdata”已损坏，条目“年报.txt”：内容与校验值（CRC）不符。请重新获取这个压缩包。
+the target's name taken | mode 解密; sh mkdir AddData/2026; files AddData "2026.zrvdata" | 文件解密成功 | 解密成功 | AddData/2026, AddData/2026 (2), AddData/2026 (2)/one=1 | AddData/2026.zrvdata：已解压到 AddData/2026 (2)
 )"))
         QTest::newRow(qPrintable(row[0]))
             << row[1].split("; ") << row[2] << row[3].split(", ", Qt::SkipEmptyParts)
-            << row[4].split(", ", Qt::SkipEmptyParts);
+            << row[4].split(", ", Qt::SkipEmptyParts) << row[5].split("; ");
 }
 
 void TestWindow::unpacking_job() {
@@ -463,8 +487,9 @@ void TestWindow::unpacking_job() {
     QFETCH(QString, message);
     QFETCH(QStringList, lines);
     QFETCH(QStringList, made);
-    take_steps({"sh printf 1 > one && printf 2 > two && echo junk | tee 'AddData/1 bad.zrvdata' > "
-                "'AddData/z bad.zrvdata'",
+    QFETCH(QStringList, info);
+    take_steps({"sh printf 1 > one && printf 2 > two && echo junk > 'AddData/1 bad.zrvdata'",
+                R"(forge AddData/z.zrvdata [{"name": "年报.txt", "data": "0", "crc": 1}])",
                 "pack AddData/2026.zrvdata one", "pack elsewhere/a.b.zrvdata two"});
     const Tree before = snapshot(dir->path());
     take_steps(steps);
@@ -473,6 +498,9 @@ void TestWindow::unpacking_job() {
     QCOMPARE(outcome.status, "正在解密中");
     QCOMPARE(outcome.text, message);
     QCOMPARE(outcome.lines, lines);
+    QCOMPARE(outcome.info.split('\n'), info);
+    // The component's own line for each archive that failed.
+    QCOMPARE(outcome.details.count("cannot unpack"), lines.count("解密失败"));
     QStringList made_now;
     const Tree after = snapshot(dir->path());
     for (auto it = after.cbegin(); it != after.cend(); ++it)
