@@ -225,7 +225,9 @@ Outcome run_job(const std::function<void()> &during = {}) {
                 auto *message = qobject_cast<QMessageBox *>(box);
                 outcome.text = message->text();
                 outcome.info = message->informativeText().remove(dir->path() + "/");
-                outcome.details = message->detailedText();
+                outcome.info.replace(QRegularExpression("\\d{8}__\\d{6}_[^.]+\\.zrvdata"),
+                                     "ARCHIVE");
+                outcome.details = message->detailedText().remove(dir->path() + "/");
                 outcome.status = status_label->text();
                 outcome.disabled = disabled_controls();
                 QTest::keyClick(box, Qt::Key_Return);
@@ -243,6 +245,39 @@ Outcome run_job(const std::function<void()> &during = {}) {
         if (line.endsWith("成功") || line.endsWith("失败"))
             outcome.lines << QString::fromUtf8(line);
     return outcome;
+}
+
+// Answers the question a packing job asks about items it cannot pack, with `button`, as soon as
+// it shows; `asked` becomes the items it listed. The question blocks no window.
+void answer_question(const QString &button, QString &asked) {
+    auto *poll = new QTimer(window);
+    QObject::connect(poll, &QTimer::timeout, [poll, button, &asked] {
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(top);
+            if (box == nullptr || !box->isVisible() || box->windowTitle() != "无法打包的项目")
+                continue;
+            poll->deleteLater();
+            poll->stop();
+            asked = box->informativeText().remove(dir->path() + "/");
+            click(button, box);
+            return;
+        }
+    });
+    poll->start(10);
+}
+
+// Closes the main window as its close button does: under X through the server, where a modal
+// window would block it.
+void close_main_window() {
+    if (QGuiApplication::platformName() != "xcb") {
+        window->close();
+        return;
+    }
+    QProcess closer;
+    closer.start("/usr/bin/python3",
+                 {TESTS_SOURCE_DIR "/close_window.py", QString::number(window->winId())});
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 30000);
+    QVERIFY(closer.waitForFinished(30000));
 }
 
 // The controls as the mode shown wants them, in a font that has their characters and those of
@@ -350,6 +385,8 @@ private slots:
     void selecting_data(); // first, while the dialogs remember no folder from earlier picks
     void selecting();
     void packing_job();
+    void packing_outcomes_data();
+    void packing_outcomes();
     void unpacking_job_data();
     void unpacking_job();
     void closing_the_window_during_a_job();
@@ -454,6 +491,7 @@ void TestWindow::packing_job() {
                                                      QLocale::system().toString(today, "ddd") +
                                                      "\\.zrvdata$")),
              qPrintable(archives[0]));
+    QCOMPARE(outcome.info, "压缩包：AddData/ARCHIVE\n压缩包没有设置密码，任何拿到它的人都能打开");
     QCOMPARE(zip_objections("AddData/" + archives[0], 1), QByteArray());
     const CommandResult extracted = run("unzip", {"-q", "AddData/" + archives[0], "-d", "peer"});
     QVERIFY2(extracted.exit_code == 0, extracted.output);
@@ -461,6 +499,62 @@ void TestWindow::packing_job() {
     // The folder button shows where archives go.
     click("加密目录");
     QCOMPARE(urls.opened, QList<QUrl>{QUrl::fromLocalFile(dir->filePath("AddData"))});
+}
+
+void TestWindow::packing_outcomes_data() {
+    // Steps that pick; the button that answers the question about items that cannot be packed,
+    // and the items it lists; the message and its informative lines; what the archive holds.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("info");
+    QTest::addColumn<QString>("archived");
+    const QString odd = "sh mkdir odd && echo hi > odd/file.txt && mkfifo odd/fifo && ln -s "
+                        "../../nowhere odd/gone && python3 -c "
+                        "\"__import__('socket').socket(1).bind('odd/socket')\"; folder odd";
+    const QString asked = "无法打包“odd/fifo”：它是命名管道（FIFO）\n"
+                          "无法打包“odd/gone”：它是链接，指向文件夹之外，目标不存在\n"
+                          "无法打包“odd/socket”：它是套接字（socket）";
+    for (const QStringList &row : table_rows(R"(
+a FIFO, a socket and a link out to nothing, skipped | ODD | 跳过这些项目并继续 | ASKED | 文件加密成功 | 压缩包：AddData/ARCHIVE; 有 3 项无法打包，已跳过，详见详细信息。; 压缩包没有设置密码，任何拿到它的人都能打开 | odd/ odd/file.txt
+the same, cancelled at the question | ODD | 取消 | ASKED | 文件加密失败 | 已取消。 | 
+the archive folder is a file | sh rmdir AddData && touch AddData; files . "a.txt" |  |  | 文件加密失败 | 无法创建目标文件夹“./AddData”：Not a directory。请确认所在的文件夹可以写入。 | 
+the disk fills | sh head -c 2000000 /dev/urandom > big; files . "big"; limit 262144 |  |  | 文件加密失败 | 磁盘空间不足，无法写入“./AddData/ARCHIVE”。请腾出空间后再试。 | 
+)"))
+        QTest::newRow(qPrintable(row[0]))
+            << QString(row[1]).replace("ODD", odd).split("; ") << row[2]
+            << QString(row[3]).replace("ASKED", asked) << row[4] << row[5].split("; ") << row[6];
+}
+
+void TestWindow::packing_outcomes() {
+    QFETCH(QStringList, steps);
+    QFETCH(QString, answer);
+    QFETCH(QString, asked);
+    QFETCH(QString, message);
+    QFETCH(QStringList, info);
+    QFETCH(QString, archived);
+    take_steps(steps);
+    QString listed;
+    if (!answer.isEmpty())
+        answer_question(answer, listed);
+    const Outcome outcome = run_job();
+    QCOMPARE(listed, asked);
+    QCOMPARE(outcome.text, message);
+    QCOMPARE(outcome.info.split('\n'), info);
+    // The details list what was left out, and the component's English line of a failure.
+    const bool skipped = message.endsWith("成功") && !asked.isEmpty();
+    QVERIFY2(outcome.details.startsWith(skipped ? "跳过的项目：\n" + asked : ""),
+             qPrintable(outcome.details));
+    const QRegularExpression english("^(cannot|cancelled)", QRegularExpression::MultilineOption);
+    QVERIFY2(message.endsWith("成功") || outcome.details.contains(english),
+             qPrintable(outcome.details));
+    // What was packed, checked by unzip; nothing at all when the job failed.
+    const QStringList archives = QFileInfo("AddData").isDir() ? entries("AddData") : QStringList();
+    QCOMPARE(archives.size(), archived.isEmpty() ? 0 : 1);
+    if (!archived.isEmpty())
+        QCOMPARE(run("unzip", {"-Z1", "AddData/" + archives[0]}).output.split('\n').join(' '),
+                 archived.toUtf8() + " ");
 }
 
 void TestWindow::unpacking_job_data() {
@@ -533,6 +627,7 @@ void TestWindow::cancelling_a_long_job_data() {
     QTest::addColumn<QString>("how");
     for (const QStringList &row : table_rows(R"(
 packing a large file, cancelled with the button | files long "zeros" | 取消
+packing a large file, cancelled by closing the main window | files long "zeros" | main
 packing with many small files, cancelled with Escape | files long "zeros"; sh mkdir small && head -c 120000000 /dev/urandom > big && split -a 4 -b 40000 big small/ && rm big; folder small | Escape
 unpacking the second of three archives, cancelled by closing the window | pack AddData/a.zrvdata a.txt; pack AddData/b.zrvdata long/zeros; pack AddData/c.zrvdata a.txt; mode 解密; files AddData "a.zrvdata" "b.zrvdata" "c.zrvdata" | close
 )"))
@@ -555,7 +650,7 @@ void TestWindow::cancelling_a_long_job() {
         QVERIFY(clock.elapsed() >= 900);
         QDialog *progress = progress_window();
         QCOMPARE(progress->windowTitle(), packing ? "正在加密中" : "正在解密中");
-        QCOMPARE(progress->windowModality(), Qt::WindowModal);
+        QCOMPARE(progress->windowModality(), Qt::NonModal);
         QTRY_VERIFY(controls(progress).join('\n').contains(" / 3."));
         QTRY_VERIFY(packing || controls(progress).contains("label 第 2 个归档，共 3 个"));
         auto *bar = progress->findChild<QProgressBar *>();
@@ -566,16 +661,24 @@ void TestWindow::cancelling_a_long_job() {
             QTest::keyClick(progress, Qt::Key_Escape);
         else if (how == "close")
             progress->close();
+        else if (how == "main")
+            close_main_window();
         else
             click(how, progress);
     });
+    // The progress window went with a closed main window; shown again, it reads as before.
+    QCOMPARE(progress_window(), nullptr);
+    window->show();
     QCOMPARE(outcome.text, packing ? "文件加密失败" : "文件解密失败");
+    QCOMPARE(outcome.info, packing ? "已取消。"
+                                   : "AddData/a.zrvdata：已解压到 AddData/a\n"
+                                     "AddData/b.zrvdata：已取消。\n"
+                                     "AddData/c.zrvdata：已取消，没有解压。");
     QCOMPARE(outcome.lines,
              packing ? QStringList{"加密失败"} : QStringList({"解密成功", "解密失败"}));
     // Nothing of the cancelled call is left: no archive, no temporary file, no staging folder;
     // the archive unpacked before it stays, the one after it was never started.
     QCOMPARE(entries("AddData"), packing ? before : QStringList({"a"}) + before);
-    QCOMPARE(progress_window(), nullptr);
     check_what_a_person_sees();
     QCOMPARE(table->rowCount(), 0);
 }
