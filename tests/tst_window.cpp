@@ -727,7 +727,7 @@ void TestWindow::installs_as_a_desktop_application() {
     const CommandResult checked = run("bash", {"-euc",
                                                QString(R"(cd "$1"
 cmake --install %1 --prefix usr > /dev/null; cd usr
-diff <(find . -type f | sort) <(printf '%s\n' ./bin/cofferbox ./share/applications/%2.desktop ./share/icons/hicolor/scalable/apps/%2.svg ./share/metainfo/%2.metainfo.xml ./share/mime/packages/%2.xml)
+diff <(find . -type f | sort) <(printf '%s\n' ./bin/cofferbox ./share/applications/%2.desktop ./share/doc/cofferbox/copyright ./share/icons/hicolor/scalable/apps/%2.svg ./share/metainfo/%2.metainfo.xml ./share/mime/packages/%2.xml)
 cd share; desktop-file-validate applications/%2.desktop; appstreamcli validate --no-net metainfo/%2.metainfo.xml
 update-mime-database mime; export XDG_DATA_DIRS=$PWD:/usr/share XDG_DATA_HOME=$PWD/none
 gio info -a standard::content-type ../../packed.zrvdata | grep 'type: application/x-zrvdata')")
