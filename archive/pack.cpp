@@ -379,6 +379,22 @@ void Packer::add_from_memory(const EntryHeader &header, std::vector<unsigned cha
     pipeline.add(std::move(piece));
 }
 
+// Fills `buffer` from `fd` unless the file ends first; returns how much it read.
+std::size_t read_fully(int fd, std::vector<unsigned char> &buffer, const std::string &path) {
+    std::size_t got = 0;
+    while (got < buffer.size()) {
+        const ssize_t n = ::read(fd, buffer.data() + got, buffer.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            fail_errno(FailureKind::cannot_read, "cannot read", path);
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
 void Packer::add_file(const std::string &path, const std::string &name, bool follow_link) {
     // Not blocking, so a FIFO met in place of a file fails below instead of waiting.
     UniqueFd file(
@@ -408,18 +424,7 @@ void Packer::add_file(const std::string &path, const std::string &name, bool fol
             std::min<std::uint64_t>(piece_size, entry->header.size - read_so_far));
         // One byte more than the last piece needs shows a file that grew.
         piece->input.resize(wanted + (piece->last ? 1 : 0));
-        std::size_t got = 0;
-        while (got < piece->input.size()) {
-            const ssize_t n =
-                ::read(file.get(), piece->input.data() + got, piece->input.size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                fail_errno(FailureKind::cannot_read, "cannot read", path);
-            if (n == 0)
-                break;
-            got += static_cast<std::size_t>(n);
-        }
+        const std::size_t got = read_fully(file.get(), piece->input, path);
         if (got != wanted)
             fail(FailureKind::cannot_pack, "cannot pack " + path + ": its size is not the " +
                                                std::to_string(entry->header.size) +
