@@ -10,7 +10,9 @@ FailureKind kind_of_errno(int error_number, FailureKind otherwise) {
     case EACCES:
     case EPERM:
     case EROFS:
-        return FailureKind::no_permission;
+        // A folder that cannot be made stays that, whatever stopped it short of a full disk.
+        return otherwise == FailureKind::cannot_create_target ? otherwise
+                                                              : FailureKind::no_permission;
     case ENOSPC:
     case EDQUOT:
     case EFBIG:

@@ -50,7 +50,8 @@ private:
     FailureCause failure_cause;
 };
 
-// The kind a system error stands for; `otherwise` where errno says nothing more particular.
+// The kind a system error stands for; `otherwise` where errno says nothing more particular,
+// and for a folder that cannot be made (cannot_create_target) unless the disk is full.
 FailureKind kind_of_errno(int error_number, FailureKind otherwise);
 
 // A failure naming `path` and the system's reason for the current errno; its kind comes from

@@ -5,6 +5,7 @@
 #include "archive/names.h"
 #include "archive/platform.h"
 #include "archive/progress.h"
+#include "archive/survey.h"
 #include "archive/zipwriter.h"
 
 #include <dirent.h>
@@ -352,7 +353,9 @@ void Pipeline::write(Piece &piece) {
 // Walks the inputs in a fixed order and feeds their data to the pipeline.
 class Packer {
 public:
-    Packer(const std::string &archive_path, Compression compression, Progress &progress);
+    // Leaves out the items at the paths in `skipped`, which the user chose to skip.
+    Packer(const std::string &archive_path, Compression compression, Progress &progress,
+           const std::set<std::string> &skipped);
     void add_file(const std::string &path, const std::string &name, bool follow_link);
     void add_folder(const std::string &path, const std::string &name);
     void finish();
@@ -365,14 +368,16 @@ private:
 
     Compression compression;
     Progress &progress;
+    const std::set<std::string> &skipped;
     TemporaryArchive temporary;
     ZipWriter writer;
     Pipeline pipeline;
     Deflater sampler;
 };
 
-Packer::Packer(const std::string &archive_path, Compression compression, Progress &progress)
-    : compression(compression), progress(progress), temporary(archive_path),
+Packer::Packer(const std::string &archive_path, Compression compression, Progress &progress,
+               const std::set<std::string> &skipped)
+    : compression(compression), progress(progress), skipped(skipped), temporary(archive_path),
       writer(temporary.fd(), archive_path), pipeline(writer, compression, progress) {}
 
 EntryHeader header_for(const std::string &name, const struct stat &info, mode_t type) {
@@ -390,8 +395,26 @@ void Packer::add_from_memory(const EntryHeader &header, std::vector<unsigned cha
     pipeline.add(std::move(piece));
 }
 
+// Fills `buffer` from `fd` unless the file ends first; returns how much it read.
+std::size_t read_fully(int fd, std::vector<unsigned char> &buffer, const std::string &path) {
+    std::size_t got = 0;
+    while (got < buffer.size()) {
+        const ssize_t n = ::read(fd, buffer.data() + got, buffer.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            fail_errno(FailureKind::cannot_read, "cannot read", path);
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
 void Packer::add_file(const std::string &path, const std::string &name, bool follow_link) {
-    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | (follow_link ? 0 : O_NOFOLLOW)));
+    // Not blocking, so a FIFO met in place of a file fails below instead of waiting.
+    UniqueFd file(
+        ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (follow_link ? 0 : O_NOFOLLOW)));
     if (file.get() < 0)
         fail_errno(FailureKind::cannot_read, "cannot read", path);
     struct stat before;
@@ -417,18 +440,7 @@ void Packer::add_file(const std::string &path, const std::string &name, bool fol
             std::min<std::uint64_t>(piece_size, entry->header.size - read_so_far));
         // One byte more than the last piece needs shows a file that grew.
         piece->input.resize(wanted + (piece->last ? 1 : 0));
-        std::size_t got = 0;
-        while (got < piece->input.size()) {
-            const ssize_t n =
-                ::read(file.get(), piece->input.data() + got, piece->input.size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                fail_errno(FailureKind::cannot_read, "cannot read", path);
-            if (n == 0)
-                break;
-            got += static_cast<std::size_t>(n);
-        }
+        const std::size_t got = read_fully(file.get(), piece->input, path);
         if (got != wanted)
             fail(FailureKind::cannot_pack, "cannot pack " + path + ": its size is not the " +
                                                std::to_string(entry->header.size) +
@@ -495,6 +507,8 @@ void check_name(const std::string &path, const std::string &name) {
 
 void Packer::add_child(const std::string &path, const std::string &name) {
     progress.stop_if_cancelled();
+    if (skipped.count(path) != 0)
+        return;
     check_name(path, name);
     struct stat info;
     if (::lstat(path.c_str(), &info) != 0)
@@ -509,24 +523,10 @@ void Packer::add_child(const std::string &path, const std::string &name) {
     } else if (S_ISLNK(info.st_mode)) {
         add_link(path, name, info);
     } else {
-        fail(FailureKind::cannot_pack,
-             "cannot pack " + path + ": not a regular file, folder or link");
+        fail(FailureKind::cannot_pack, "cannot pack " + path +
+                                           ": not a regular file, folder or link, but " +
+                                           special_file_type(info.st_mode));
     }
-}
-
-// Whether `target`, followed from the link `name`, stays inside the top folder the link was
-// packed with: the unpacker makes no link that leads out.
-bool stays_in_top_folder(const std::string &name, const std::string &target) {
-    if (target.empty() || target[0] == '/')
-        return false;
-    // How deep below the top folder the path has got: the link's own folder to start with.
-    std::ptrdiff_t depth = std::count(name.begin(), name.end(), '/') - 1;
-    for (const std::string &component : path_components(target)) {
-        depth += component == ".." ? -1 : 1;
-        if (depth < 0)
-            return false;
-    }
-    return true;
 }
 
 // A link inside the folder stays a link; one that leads out is stored as the file it leads
@@ -552,6 +552,10 @@ void Packer::add_link(const std::string &path, const std::string &name, const st
     if (S_ISDIR(led_to.st_mode))
         fail(FailureKind::cannot_pack,
              "cannot pack " + path + ": the link leads outside the folder, to a folder");
+    if (!S_ISREG(led_to.st_mode))
+        fail(FailureKind::cannot_pack, "cannot pack " + path +
+                                           ": the link leads outside the folder, to " +
+                                           special_file_type(led_to.st_mode));
     add_file(path, name, true);
 }
 
@@ -560,37 +564,6 @@ void Packer::finish() {
     progress.stop_if_cancelled();
     writer.close();
     temporary.complete(progress);
-}
-
-// The bytes of file data packing `path` as `name` reads: one walk over the inputs, making the
-// same choices as the packer, for a progress total known before anything is written.
-std::uint64_t input_size(const std::string &path, const std::string &name, bool top) {
-    struct stat info;
-    if ((top ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info)) != 0)
-        return 0;
-    if (S_ISREG(info.st_mode))
-        return static_cast<std::uint64_t>(info.st_size);
-    if (S_ISLNK(info.st_mode)) {
-        std::string target(static_cast<std::size_t>(info.st_size) + 1, '\0');
-        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-        target.resize(static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
-        return stays_in_top_folder(name, target) || ::stat(path.c_str(), &info) != 0 ||
-                       !S_ISREG(info.st_mode)
-                   ? 0
-                   : static_cast<std::uint64_t>(info.st_size);
-    }
-    if (!S_ISDIR(info.st_mode))
-        return 0;
-    std::uint64_t total = 0;
-    if (DIR *dir = ::opendir(path.c_str())) {
-        while (const dirent *child = ::readdir(dir)) {
-            const std::string child_name = child->d_name;
-            if (child_name != "." && child_name != "..")
-                total += input_size(path + "/" + child_name, name + "/" + child_name, false);
-        }
-        ::closedir(dir);
-    }
-    return total;
 }
 
 // The name an item gets at the top of the archive: its own, numbered when already taken.
@@ -615,6 +588,29 @@ std::string top_name(const std::string &path) {
         fail(FailureKind::cannot_pack,
              "cannot pack " + path + ": the folder has no name to pack it under");
     return name;
+}
+
+// Surveys the inputs for a watched call: the progress learns the total, and is asked whether
+// to leave out what cannot be packed. Returns the paths to leave out; fails with the first of
+// them when the answer is no, or as cancelled when the call was cancelled meanwhile.
+std::set<std::string> survey_inputs(const std::vector<std::string> &files,
+                                    const std::vector<std::string> &folders, Progress &progress) {
+    Survey survey;
+    for (const std::string &path : files)
+        survey_input(path, survey);
+    for (const std::string &path : folders)
+        survey_input(path, survey);
+    progress.start(survey.total);
+    std::set<std::string> skipped;
+    if (survey.cannot_pack.empty())
+        return skipped;
+    const bool skip = progress.skip_what_cannot_be_packed(survey.cannot_pack);
+    progress.stop_if_cancelled();
+    if (!skip)
+        fail(survey.cannot_pack.front());
+    for (const FailureCause &item : survey.cannot_pack)
+        skipped.insert(item.path);
+    return skipped;
 }
 
 } // namespace
@@ -645,16 +641,14 @@ void pack(const std::vector<std::string> &files, const std::vector<std::string> 
     Progress unwatched;
     Progress *watched = attached_progress();
     Progress &progress = watched != nullptr ? *watched : unwatched;
-    if (watched != nullptr) {
-        std::uint64_t total = 0;
-        for (const Item &item : items)
-            total += input_size(item.path, "top", true);
-        progress.start(total);
-    }
+    const std::set<std::string> skipped =
+        watched != nullptr ? survey_inputs(files, folders, progress) : std::set<std::string>();
 
-    Packer packer(archive_path, compression, progress);
+    Packer packer(archive_path, compression, progress, skipped);
     std::set<std::string> taken;
     for (const Item &item : items) {
+        if (skipped.count(item.path) != 0)
+            continue;
         const std::string name = unique_top_name(top_name(item.path), taken);
         check_name(item.path, name);
         if (item.is_folder)
@@ -663,6 +657,7 @@ void pack(const std::vector<std::string> &files, const std::vector<std::string> 
             packer.add_file(item.path, name, true);
     }
     packer.finish();
+    progress.set_made(archive_path);
 }
 
 } // namespace zrv

@@ -36,6 +36,16 @@ void Progress::set_failure(FailureCause cause) {
     last_failure = std::move(cause);
 }
 
+std::string Progress::made() const {
+    std::lock_guard<std::mutex> lock(entry_mutex);
+    return made_path;
+}
+
+void Progress::set_made(const std::string &path) {
+    std::lock_guard<std::mutex> lock(entry_mutex);
+    made_path = path;
+}
+
 void Progress::stop_if_cancelled() const {
     if (cancel_requested())
         fail(FailureKind::cancelled, "cancelled");

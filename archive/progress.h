@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace zrv {
 
@@ -30,6 +31,15 @@ public:
     std::string entry() const;
     // Why the last call that reported to this progress failed; kind `none` after a success.
     FailureCause failure() const;
+    // What the last call that reported to this progress made, once it succeeded: the archive,
+    // or the folder the archive went into ("target (2)" when "target" was taken).
+    std::string made() const;
+
+    // Asked on the packing thread before anything is written, when items inside the picked
+    // folders cannot be packed (each with its cause, in the order packing meets them): true
+    // leaves them out of the archive, false fails the call with the first one. A watcher that
+    // can put the question to someone overrides it; a call cancelled meanwhile fails as such.
+    virtual bool skip_what_cannot_be_packed(const std::vector<FailureCause> &) { return false; }
 
     // For the component.
     void start(std::uint64_t total);
@@ -39,6 +49,7 @@ public:
     }
     void set_entry(const std::string &name);
     void set_failure(FailureCause cause);
+    void set_made(const std::string &path);
     // Throws the component's failure once the call has been cancelled.
     void stop_if_cancelled() const;
 
@@ -51,9 +62,10 @@ private:
     std::atomic<std::uint64_t> total_bytes{0};
     std::atomic<std::uint64_t> done_bytes{0};
     std::atomic<bool> cancelled{false};
-    mutable std::mutex entry_mutex; // guards the two below
+    mutable std::mutex entry_mutex; // guards the three below
     std::string entry_name;
     FailureCause last_failure;
+    std::string made_path;
 };
 
 // Attaches `progress` to the calling thread: the component's calls made on this thread report

@@ -233,6 +233,7 @@ void Staging::move_into_place() {
         const std::string candidate = n == 1 ? target : target + " (" + std::to_string(n) + ")";
         if (rename_no_replace(staging, candidate)) {
             committed = true;
+            progress.set_made(candidate);
             return;
         }
         if (errno != EEXIST && errno != ENOTEMPTY)

@@ -41,6 +41,8 @@ zrv::FailureCause cause_of(std::exception_ptr error) {
 
 // Runs one call of the component: every failure becomes one line on standard error and 0.
 template <typename Work> int report_outcome(Work &&work) {
+    if (zrv::Progress *progress = zrv::attached_progress())
+        progress->set_made(std::string());
     try {
         work();
         record_outcome({});

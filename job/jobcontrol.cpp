@@ -1,4 +1,6 @@
 #include "job/archiveadapter.h"
+#include "job/failuretext.h"
+#include "job/jobresult.h"
 #include "job/progresswindow.h"
 #include "job/workerthread.h"
 #include "window/cofferbox.h"
@@ -7,8 +9,8 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QProcess>
+#include <QStyle>
 #include <QUrl>
-#include <QVariantMap>
 
 #include <boost/thread.hpp>
 
@@ -16,13 +18,16 @@
 
 namespace {
 
-QString outcome_text(bool is_encryption, bool is_ok) {
-    return (is_encryption ? QStringLiteral("文件加密") : QStringLiteral("文件解密")) +
-           (is_ok ? QStringLiteral("成功") : QStringLiteral("失败"));
-}
-
-void show_outcome(bool is_encryption, bool is_ok) {
-    QMessageBox::about(nullptr, QStringLiteral("加密/解密"), outcome_text(is_encryption, is_ok));
+// An about-style box with the program's icon: the outcome, what went wrong or where the result
+// went, and the component's own lines in the details.
+void show_outcome(const JobResult &result) {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("加密/解密"),
+                    failure_text::outcome(result.is_encryption, result.is_ok), QMessageBox::Ok);
+    const int icon_size = box.style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, &box);
+    box.setIconPixmap(box.windowIcon().pixmap(icon_size));
+    box.setInformativeText(failure_text::informative(result));
+    box.setDetailedText(failure_text::detailed(result));
+    box.exec();
 }
 
 } // namespace
@@ -45,7 +50,10 @@ void Cofferbox::slot_encryption() {
         // No job ran: report it and hand the window back with the selection kept for a retry.
         job_latch.end();
         delete progress_window;
-        show_outcome(encrypt_mode, false);
+        JobResult result;
+        result.is_encryption = encrypt_mode;
+        result.outcomes << failure_text::no_thread();
+        show_outcome(result);
         status_label.setText(QString());
         enable_controls();
     }
@@ -65,9 +73,7 @@ void Cofferbox::slot_start_work() {
 void Cofferbox::slot_end_work(QVariant result) {
     // The progress window goes before the outcome is shown.
     delete findChild<ProgressWindow *>();
-    const QVariantMap map = result.toMap();
-    show_outcome(map.value(QStringLiteral("is_encryption")).toBool(),
-                 map.value(QStringLiteral("is_ok")).toBool());
+    show_outcome(JobResult::from_variant(result));
     status_label.setText(QString());
     slot_del_all();
     enable_controls();

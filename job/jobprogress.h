@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <functional>
+#include <vector>
 
 struct JobProgress : zrv::Progress {
     explicit JobProgress(int archive_count) : archive_count(archive_count) {}
@@ -24,6 +25,11 @@ struct JobProgress : zrv::Progress {
     using Answer = std::function<void(int)>;
     int ask_user(std::function<void(const Answer &answer)> ask, int when_cancelled);
 
+    // Asks the user whether to leave out what cannot be packed (skipquestion.cpp); 取消
+    // cancels the job. Keeps what was left out in `skipped`, on the worker thread.
+    bool skip_what_cannot_be_packed(const std::vector<zrv::FailureCause> &items) override;
+
     const int archive_count; // 0 when packing
     std::atomic<int> archive_number{0};
+    std::vector<zrv::FailureCause> skipped;
 };

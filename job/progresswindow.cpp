@@ -32,7 +32,7 @@ ProgressWindow::ProgressWindow(QWidget *main_window, const QString &title,
                                std::shared_ptr<JobProgress> progress)
     : QDialog(main_window), job(std::move(progress)) {
     setWindowTitle(title);
-    setWindowModality(Qt::WindowModal);
+    main_window->installEventFilter(this);
     setMinimumWidth(420);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(&archive_label);
@@ -65,6 +65,16 @@ void ProgressWindow::reject() {
 void ProgressWindow::closeEvent(QCloseEvent *event) {
     cancel();
     event->ignore();
+}
+
+bool ProgressWindow::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == parent() && event->type() == QEvent::Close) {
+        cancel();
+        appear_timer.stop();
+        refresh_timer.stop();
+        hide();
+    }
+    return false;
 }
 
 void ProgressWindow::appear() {

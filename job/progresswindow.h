@@ -1,7 +1,7 @@
 // The window a long job shows over the main window: how far it is, and a button to cancel it.
 // It is made hidden when the job starts and appears only when the job is still running a
 // second later; it reads the job's counters on a timer, and asks the job to stop when the user
-// presses "取消", presses Escape or closes it.
+// presses "取消", presses Escape, or closes it or the main window. It blocks no window.
 #pragma once
 
 #include "job/jobprogress.h"
@@ -28,6 +28,8 @@ public:
 protected:
     void reject() override;
     void closeEvent(QCloseEvent *event) override;
+    // Watches the main window: closing it cancels the job, and this window goes with it.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void appear();

@@ -1,8 +1,7 @@
 #include "job/archiveadapter.h"
 #include "job/jobprogress.h"
+#include "job/jobresult.h"
 #include "window/cofferbox.h"
-
-#include <QVariantMap>
 
 QString Cofferbox::join_paths(const QMap<QString, QString> &set) {
     QString result;
@@ -18,6 +17,8 @@ QString Cofferbox::join_paths(const QMap<QString, QString> &set) {
 // Runs on the job's own thread; the window keeps every control that could change the
 // selection or the mode disabled until the result below has been handled.
 void Cofferbox::do_work() {
+    JobProgress *progress = JobProgress::of_this_thread();
+    JobResult result;
     bool is_ok = false;
     if (encrypt_mode) {
         const QString file_list = join_paths(file_set);
@@ -27,17 +28,18 @@ void Cofferbox::do_work() {
         is_ok = archive_adapter::pack(file_list, folder_list, archive_path);
         archive_adapter::print_line(is_ok ? QStringLiteral("加密成功")
                                           : QStringLiteral("加密失败"));
+        result.add_packing(is_ok, progress);
     } else {
         // Unpacking succeeds when there was at least one archive and every one came out. A
         // cancelled job starts no further archive.
-        JobProgress *progress = JobProgress::of_this_thread();
         bool all_ok = true;
         int number = 0;
         for (auto it = file_set.cbegin(); it != file_set.cend(); ++it) {
             if (progress != nullptr) {
                 if (progress->cancel_requested()) {
                     all_ok = false;
-                    break;
+                    result.add_not_started(it.key());
+                    continue;
                 }
                 progress->archive_number = ++number;
             }
@@ -45,14 +47,14 @@ void Cofferbox::do_work() {
                 archive_adapter::unpack(it.key(), archive_adapter::unpack_target(it.key()));
             archive_adapter::print_line(unpacked ? QStringLiteral("解密成功")
                                                  : QStringLiteral("解密失败"));
+            result.add_unpacking(it.key(), unpacked, progress);
             all_ok = all_ok && unpacked;
         }
         is_ok = all_ok && !file_set.isEmpty();
     }
 
-    QVariantMap result;
-    result.insert(QStringLiteral("is_encryption"), encrypt_mode);
-    result.insert(QStringLiteral("is_ok"), is_ok);
-    emit signal_end_work(QVariant(result));
+    result.is_encryption = encrypt_mode;
+    result.is_ok = is_ok;
+    emit signal_end_work(result.to_variant());
     job_latch.end();
 }

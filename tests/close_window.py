@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Waits for a shown window of the WM class given, prints its size and asks it to close as a close
-button does (WM_DELETE_WINDOW), every two seconds: a busy server can lose the first request.
+"""Waits for a shown window of the WM class given (or with the window id given, in decimal),
+prints its size and asks it to close as a close button does (WM_DELETE_WINDOW), every two
+seconds: a busy server can lose the first request.
 """
 import sys
 import time
@@ -22,7 +23,11 @@ deadline, window = time.monotonic() + 60, None
 while window is None and time.monotonic() < deadline:
     time.sleep(0.05)
     tops = screen.screen().root.query_tree().children  # no window manager: no frames
-    window = next((w for w in tops if shown(w, sys.argv[1])), None)
+    if sys.argv[1].isdigit():
+        window = screen.create_resource_object("window", int(sys.argv[1]))
+        window = window if shown(window) else None
+    else:
+        window = next((w for w in tops if shown(w, sys.argv[1])), None)
 if window is None:
     sys.exit("no window of class " + sys.argv[1])
 print("%dx%d" % (window.get_geometry().width, window.get_geometry().height), flush=True)

@@ -3,6 +3,7 @@
 #include "testsupport.h"
 
 #include "archive/progress.h"
+#include "archive/zrv_archive.h"
 
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -323,14 +324,17 @@ void TestArchive::existing_targets_are_never_merged() {
 }
 
 void TestArchive::pack_failures_leave_nothing_data() {
-    // Files and folders picked, the archive, the path the cause names, and the cause.
+    // Files and folders picked, the archive, the path the cause names, and the cause; whether a
+    // watcher is attached, which keeps the default answer to "skip what cannot be packed?": no.
     QTest::addColumn<QStringList>("call");
     QTest::addColumn<QByteArray>("reason");
+    QTest::addColumn<bool>("watched");
     for (const QStringList &row : table_rows(R"(
 missing file | in/file.txt,in/missing.txt |  | AddData/a.zrvdata | in/missing.txt | No such file
 missing folder |  | in/gone | AddData/a.zrvdata | in/gone | No such file
 a pipe | in/pipe |  | AddData/a.zrvdata | in/pipe | not a regular
-a pipe inside a folder |  | in | AddData/a.zrvdata | in/pipe | not a regular
+a pipe inside a folder |  | in | AddData/a.zrvdata | in/pipe | not a regular file, folder or link, but a FIFO
+a pipe inside a folder, watched |  | in | AddData/a.zrvdata | in/pipe | not a regular file, folder or link, but a FIFO | watched
 a file that grows past its listed size | in/file.txt,/proc/self/status |  | AddData/a.zrvdata | /proc/self/status | size is not
 a file that shrinks below its listed size | in/file.txt,/sys/devices/system/cpu/online |  | AddData/a.zrvdata | /sys/devices/system/cpu/online | size is not
 archive already exists | in/file.txt |  | AddData/old.zrvdata | AddData/old.zrvdata | exists
@@ -339,18 +343,22 @@ archive folders made for a call that fails | in/missing.txt |  | new/deeper/a.zr
 a control character in a name |  | odd/control | AddData/a.zrvdata | odd/control/bad\x1B[0m.txt | control character
 a link that leads out to a folder |  | odd/to a folder | AddData/a.zrvdata | odd/to a folder/l | outside the folder, to a folder
 a link that leads out to nothing |  | odd/to nothing | AddData/a.zrvdata | odd/to nothing/l | outside the folder, to nothing
+a link that leads out to nothing, watched |  | odd/to nothing | AddData/a.zrvdata | odd/to nothing/l | outside the folder, to nothing | watched
+a link that leads out to a pipe |  | odd/to a pipe | AddData/a.zrvdata | odd/to a pipe/l | outside the folder, to a FIFO
 )"))
-        QTest::newRow(qPrintable(row[0])) << row.mid(1, 4) << row[5].toUtf8();
+        QTest::newRow(qPrintable(row[0]))
+            << row.mid(1, 4) << row[5].toUtf8() << (row.value(6) == "watched");
 }
 
 void TestArchive::pack_failures_leave_nothing() {
     QFETCH(QStringList, call);
     QFETCH(QByteArray, reason);
+    QFETCH(bool, watched);
     WorkingFolder dir;
-    sh(".", R"(mkdir -p in AddData odd/control 'odd/to a folder' 'odd/to nothing'
+    sh(".", R"(mkdir -p in AddData odd/control 'odd/to a folder' 'odd/to nothing' 'odd/to a pipe'
 echo data > in/file.txt; mkfifo in/pipe; echo old > AddData/old.zrvdata
 echo data > $'odd/control/bad\e[0m.txt'; ln -s /usr 'odd/to a folder/l'
-ln -s ../../../nowhere 'odd/to nothing/l')");
+ln -s ../../../nowhere 'odd/to nothing/l'; ln -s ../../in/pipe 'odd/to a pipe/l')");
     const Tree before = snapshot(".");
     // Picked paths are absolute, as the dialogs give them: lists split at commas before a "/".
     const auto absolute = [](const QString &list) {
@@ -359,11 +367,16 @@ ln -s ../../../nowhere 'odd/to nothing/l')");
             paths << QDir::current().absoluteFilePath(path);
         return paths;
     };
+    zrv::Progress watcher;
+    zrv::attach_progress(watched ? &watcher : nullptr);
     const QByteArray error =
         capture(2, [&] { QVERIFY(!pack(absolute(call[0]), absolute(call[1]), call[2])); });
+    zrv::attach_progress(nullptr);
     QVERIFY2(error.contains(call[3].toUtf8()) && error.contains(reason) && error.count('\n') == 1,
              error);
     QCOMPARE(snapshot("."), before);
+    // The watcher learns the cause as data, naming the same path.
+    QCOMPARE(watcher.failure().path, watched ? dir.filePath(call[3]).toStdString() : "");
 }
 
 void TestArchive::interrupted_calls_leave_nothing_data() {
@@ -412,11 +425,12 @@ void TestArchive::interrupted_calls_leave_nothing() {
             std::signal(SIGXFSZ, SIG_IGN);
             const struct rlimit limit = {256 << 10, 256 << 10};
             ::setrlimit(RLIMIT_FSIZE, &limit);
-            ::_exit(call() ? 0 : 1);
+            ::_exit(call() ? 0 : ZWZipLastFailure());
         }
         int status = 0;
         QCOMPARE(::waitpid(child, &status, 0), child);
-        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), int(zrv::FailureKind::disk_full));
     } else {
         CancelAt progress(stop == "never" ? -1 : stop.toDouble());
         zrv::attach_progress(&progress);

@@ -1,7 +1,13 @@
 #include "window/cofferbox.h"
 
 void Cofferbox::slot_textChanged(const QString &str) {
-    if (str == QStringLiteral("加密")) {
+    const bool packing = str == QStringLiteral("加密");
+    // What the table shows is what a job runs on: the other mode starts with nothing picked.
+    if (packing != encrypt_mode) {
+        file_set.clear();
+        dir_set.clear();
+    }
+    if (packing) {
         add_dir_button.setEnabled(true);
         run_button.setText(QStringLiteral("加密"));
         encrypt_mode = true;
@@ -12,5 +18,5 @@ void Cofferbox::slot_textChanged(const QString &str) {
         encrypt_mode = false;
         hint_label.setText(QStringLiteral("请选择后缀名为(*.zrvdata)文件解密。"));
     }
-    setup_table();
+    refresh_table();
 }

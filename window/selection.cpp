@@ -11,6 +11,7 @@ void append_row(QTableWidget &table, const QString &path, bool is_dir) {
     auto *name_item = new QTableWidgetItem(path);
     name_item->setData(Cofferbox::ROLE_IS_DIR, is_dir);
     name_item->setData(Cofferbox::ROLE_PATH, path);
+    name_item->setToolTip(path);
     table.setItem(row, 0, name_item);
     table.setItem(row, 1,
                   new QTableWidgetItem(is_dir ? QStringLiteral("文件夹") : QStringLiteral("文件")));
@@ -28,6 +29,8 @@ void Cofferbox::setup_table() {
     file_table.horizontalHeader()->setStretchLastSection(true);
     file_table.setHorizontalHeaderLabels({QStringLiteral("文件名"), QStringLiteral("文件类型")});
     file_table.setColumnWidth(0, 450);
+    // A long path keeps its start and its last part, the name.
+    file_table.setTextElideMode(Qt::ElideMiddle);
 }
 
 void Cofferbox::refresh_table() {
@@ -44,7 +47,9 @@ void Cofferbox::slot_select_file() {
                                                      QString(), QString())
                      : QFileDialog::getOpenFileNames(nullptr, QStringLiteral("选择解密的文件"),
                                                      QStringLiteral("./AddData"),
-                                                     QStringLiteral("ZRV file(*.zrvdata)"));
+                                                     QStringLiteral("ZRV file(*.zrvdata);;"
+                                                                    "ZIP 压缩包 (*.zip);;"
+                                                                    "所有文件 (*)"));
     for (const QString &path : paths)
         file_set[path] = path;
     refresh_table();
