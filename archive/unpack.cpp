@@ -255,7 +255,8 @@ bool LinkCheck::follow(Location &at, const std::string &target, int hops) {
 
 class Unpacker {
 public:
-    Unpacker(const std::string &archive_path, const std::string &target, Progress &progress);
+    Unpacker(const std::string &archive_path, const std::string &target,
+             const std::string &password, Progress &progress);
     ~Unpacker();
     void run();
 
@@ -282,6 +283,7 @@ private:
 
     std::string archive_path;
     std::string target;
+    const std::string &password;
     Progress &progress;
     UniqueFd archive_file;
     std::unique_ptr<ZipReader> reader;
@@ -301,8 +303,9 @@ private:
     bool committed = false;
 };
 
-Unpacker::Unpacker(const std::string &archive_path, const std::string &target, Progress &progress)
-    : archive_path(archive_path), target(target), progress(progress),
+Unpacker::Unpacker(const std::string &archive_path, const std::string &target,
+                   const std::string &password, Progress &progress)
+    : archive_path(archive_path), target(target), password(password), progress(progress),
       // Not blocking, so a FIFO or device named as the archive fails below instead of waiting.
       archive_file(::open(archive_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)),
       umask(process_umask()) {
@@ -331,6 +334,7 @@ Unpacker::~Unpacker() {
 // whether names from Windows without the UTF-8 flag are UTF-8 or, from a Chinese Windows, GBK.
 void Unpacker::survey() {
     reader = std::make_unique<ZipReader>(archive_file.get(), archive_path);
+    reader->use_password(password);
     std::uint64_t declared_total = 0;
     std::uint64_t file_data = 0; // what progress counts: link targets are not file data
     for (const ZipEntry &entry : reader->entries()) {
@@ -699,10 +703,11 @@ void Unpacker::run() {
 
 } // namespace
 
-void unpack(const std::string &archive_path, const std::string &target) {
+void unpack(const std::string &archive_path, const std::string &target,
+            const std::string &password) {
     Progress unwatched;
     Progress *watched = attached_progress();
-    Unpacker(archive_path, target, watched != nullptr ? *watched : unwatched).run();
+    Unpacker(archive_path, target, password, watched != nullptr ? *watched : unwatched).run();
 }
 
 } // namespace zrv

@@ -1,14 +1,19 @@
 #include "archive/zipreader.h"
 
+#include "archive/crypto.h"
+#include "archive/entrycipher.h"
 #include "archive/failure.h"
+#include "archive/winzipaes.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <ctime>
+#include <memory>
 #include <numeric>
 
 namespace zrv {
@@ -16,6 +21,7 @@ namespace zrv {
 namespace {
 
 constexpr std::size_t run_size = 256 << 10;
+constexpr std::uint16_t flag_strong_encryption = 0x0040;
 
 struct ExtraFields {
     bool has_ntfs_time = false;
@@ -23,6 +29,9 @@ struct ExtraFields {
     std::int64_t ntfs_ticks = 0;
     std::int32_t unix_time = 0;
     std::string unicode_name;
+    std::uint16_t aes_version = 0; // 0 when there is no valid WinZip AES field
+    int aes_strength = 0;
+    std::uint16_t aes_method = 0;
 };
 
 // Reads the ZIP64 field's values for the 32-bit fields that overflowed, in their fixed order.
@@ -60,6 +69,12 @@ ExtraFields parse_extra(const unsigned char *data, std::size_t size, const std::
                    zip::get16(body + 6) >= 24) {
             fields.has_ntfs_time = true;
             fields.ntfs_ticks = static_cast<std::int64_t>(zip::get64(body + 8));
+        } else if (id == winzipaes::extra_id && length == winzipaes::extra_size &&
+                   (zip::get16(body) == winzipaes::ae_1 || zip::get16(body) == winzipaes::ae_2) &&
+                   body[2] == 'A' && body[3] == 'E' && winzipaes::valid_strength(body[4])) {
+            fields.aes_version = zip::get16(body);
+            fields.aes_strength = body[4];
+            fields.aes_method = zip::get16(body + 5);
         } else if (id == zip::extra_unicode_path && length >= 5 && body[0] == 1 &&
                    zip::get32(body + 1) == ::crc32(0, reinterpret_cast<const Bytef *>(name.data()),
                                                    static_cast<uInt>(name.size()))) {
@@ -258,6 +273,9 @@ void ZipReader::read_directory() {
         const ExtraFields fields = parse_extra(extra, extra_length, entry.name, zip64, 3);
         entry.unicode_name = fields.unicode_name;
         entry.mtime = entry_time(fields, entry.dos_time, entry.dos_date);
+        entry.aes_version = fields.aes_version;
+        entry.aes_strength = fields.aes_strength;
+        entry.aes_method = fields.aes_method;
         cursor.take(comment_length);
         list.push_back(std::move(entry));
     }
@@ -267,11 +285,37 @@ void ZipReader::read_directory() {
                          " entries and the end record says " + std::to_string(declared_count));
 }
 
+ZipReader::~ZipReader() {
+    for (std::string &secret : keys)
+        crypto::cleanse(secret);
+}
+
+// Which encryption the entry uses; for WinZip AES its method becomes the real one.
+void ZipReader::check_encryption(ZipEntry &entry) const {
+    const std::string &name = entry.name;
+    const bool encrypted = (entry.flags & zip::flag_encrypted) != 0;
+    if (encrypted && (entry.flags & flag_strong_encryption) != 0)
+        fail_archive(FailureKind::unsupported,
+                     name + " uses PKWARE's strong encryption, which is not supported", name);
+    if (entry.method == winzipaes::method) {
+        if (!encrypted || entry.aes_version == 0)
+            fail_archive(FailureKind::unsupported,
+                         name + " uses method 99 without a valid WinZip AES field", name);
+        entry.encryption = Encryption::aes;
+        entry.method = entry.aes_method;
+    } else if (encrypted) {
+        entry.encryption = Encryption::zipcrypto;
+    }
+    if (entry.compressed_size < EntryCipher::header_size(entry) + EntryCipher::trailer_size(entry))
+        fail_archive(FailureKind::damaged,
+                     "damaged entry " + name + ": too short for its encryption", name);
+}
+
 void ZipReader::check_local_headers() {
     for (ZipEntry &entry : list) {
         const std::string &name = entry.name;
-        if ((entry.flags & zip::flag_encrypted) != 0)
-            fail_archive(FailureKind::unsupported, name + " is encrypted", name);
+        const std::uint16_t method_field = entry.method;
+        check_encryption(entry);
         if (entry.method != zip::method_stored && entry.method != zip::method_deflated)
             fail_archive(FailureKind::unsupported,
                          name + " uses compression method " + std::to_string(entry.method) +
@@ -313,7 +357,7 @@ void ZipReader::check_local_headers() {
         const auto differs = [deferred](std::uint64_t local_value, std::uint64_t central_value) {
             return local_value != central_value && !(deferred && local_value == 0);
         };
-        if (local_name != name || zip::get16(header + 8) != entry.method ||
+        if (local_name != name || zip::get16(header + 8) != method_field ||
             differs(local_crc, entry.crc) || differs(local_compressed, entry.compressed_size) ||
             differs(local_size, entry.size))
             fail_archive(FailureKind::damaged,
@@ -342,12 +386,53 @@ void ZipReader::check_local_headers() {
     }
 }
 
+bool ZipReader::has_encrypted_entries() const {
+    return std::any_of(list.begin(), list.end(),
+                       [](const ZipEntry &entry) { return entry.encryption != Encryption::none; });
+}
+
+void ZipReader::use_password(const std::string &password) {
+    keys.assign(list.size(), std::string());
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const ZipEntry &entry = list[i];
+        if (entry.encryption == Encryption::none)
+            continue;
+        if (password.empty())
+            fail_archive(FailureKind::password_needed,
+                         entry.name + " is encrypted and no password was given", entry.name);
+        std::vector<unsigned char> header(EntryCipher::header_size(entry));
+        read_at(entry.data_offset, header.data(), header.size());
+        keys[i] = EntryCipher::open(entry, password, header.data());
+        if (keys[i].empty())
+            fail_archive(FailureKind::password_wrong, "wrong password for " + entry.name,
+                         entry.name);
+    }
+}
+
 void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
     const std::string &name = entry.name;
     std::vector<unsigned char> input(
         static_cast<std::size_t>(std::min<std::uint64_t>(run_size, entry.compressed_size)));
     std::uint64_t offset = entry.data_offset;
     std::uint64_t left = entry.compressed_size;
+    std::unique_ptr<EntryCipher> cipher;
+    if (entry.encryption != Encryption::none) {
+        const auto index = static_cast<std::size_t>(&entry - list.data());
+        if (index >= keys.size() || keys[index].empty())
+            fail_archive(FailureKind::password_needed, name + " is encrypted", name);
+        cipher = std::make_unique<EntryCipher>(entry, keys[index]);
+        offset += EntryCipher::header_size(entry);
+        left -= EntryCipher::header_size(entry) + EntryCipher::trailer_size(entry);
+    }
+    const std::uint64_t data_size = left;
+    // The entry's compressed data, decrypted where it is encrypted.
+    const auto fetch = [&](std::size_t part) {
+        read_at(offset, input.data(), part);
+        offset += part;
+        left -= part;
+        if (cipher)
+            cipher->decrypt(input.data(), part);
+    };
     std::uint64_t produced = 0;
     uLong crc = ::crc32(0, nullptr, 0);
     const auto deliver = [&](const unsigned char *data, std::size_t size) {
@@ -359,14 +444,12 @@ void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
     };
 
     if (entry.method == zip::method_stored) {
-        if (entry.compressed_size != entry.size)
+        if (data_size != entry.size)
             fail_archive(FailureKind::damaged,
                          "damaged entry " + name + ": wrong size for a stored entry", name);
         while (left > 0) {
             const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(left, run_size));
-            read_at(offset, input.data(), part);
-            offset += part;
-            left -= part;
+            fetch(part);
             deliver(input.data(), part);
         }
     } else {
@@ -386,9 +469,7 @@ void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
                                  "damaged entry " + name + ": its data ends early (wrong size)",
                                  name);
                 const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(left, run_size));
-                read_at(offset, input.data(), part);
-                offset += part;
-                left -= part;
+                fetch(part);
                 stream.next_in = input.data();
                 stream.avail_in = static_cast<uInt>(part);
             }
@@ -406,7 +487,21 @@ void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
     if (produced != entry.size)
         fail_archive(FailureKind::damaged, name + " is shorter than it declares (wrong size)",
                      name);
-    if (crc != entry.crc)
+    if (cipher) {
+        // The code covers all the ciphertext, also what the deflate stream left unread.
+        while (left > 0)
+            fetch(static_cast<std::size_t>(std::min<std::uint64_t>(left, run_size)));
+        std::array<unsigned char, winzipaes::code_size> trailer{};
+        read_at(offset, trailer.data(), EntryCipher::trailer_size(entry));
+        if (!cipher->authentic(trailer.data()))
+            fail_archive(FailureKind::damaged,
+                         "damaged entry " + name + ": its authentication code does not match",
+                         name);
+    }
+    // AE-2 stores no CRC: the authentication code stands in for it.
+    const bool crc_stored =
+        entry.encryption != Encryption::aes || entry.aes_version != winzipaes::ae_2;
+    if (crc_stored && crc != entry.crc)
         fail_archive(FailureKind::damaged, "damaged entry " + name + ": CRC mismatch", name);
 }
 

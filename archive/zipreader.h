@@ -9,8 +9,10 @@
 //  - a local header disagrees with its central record: name, method, sizes, CRC (where the
 //    local header carries them);
 //  - two entries' data overlap, or an entry reaches into the central directory;
-//  - an entry is encrypted or compressed by a method other than stored or deflate.
-// While an entry is read, data beyond its declared size, short data and a wrong CRC fail it.
+//  - an entry is compressed by a method other than stored or deflate, or encrypted otherwise
+//    than with WinZip AES or the traditional PKWARE encryption.
+// While an entry is read, data beyond its declared size, short data, a wrong CRC and, for an
+// encrypted entry, a wrong authentication code fail it.
 #pragma once
 
 #include "archive/failure.h"
@@ -25,12 +27,14 @@
 
 namespace zrv {
 
+enum class Encryption { none, zipcrypto, aes };
+
 struct ZipEntry {
     std::string name;         // raw bytes, as the central directory holds them
     std::string unicode_name; // the Info-ZIP Unicode path field, where it belongs to `name`
     unsigned host = zip::host_msdos;
     std::uint16_t flags = 0;
-    std::uint16_t method = 0;
+    std::uint16_t method = 0; // of compression: for WinZip AES, the real one from its field
     std::uint16_t dos_time = 0;
     std::uint16_t dos_date = 0;
     std::uint32_t crc = 0;
@@ -40,6 +44,10 @@ struct ZipEntry {
     std::uint64_t header_offset = 0;
     std::uint64_t data_offset = 0;
     struct timespec mtime {};
+    Encryption encryption = Encryption::none;
+    std::uint16_t aes_version = 0; // from the 0x9901 field: AE-1 or AE-2
+    int aes_strength = 0;          // 1, 2 or 3 for 128, 192 or 256 bits
+    std::uint16_t aes_method = 0;  // the compression method the field names
 };
 
 class ZipReader {
@@ -47,6 +55,15 @@ public:
     // Reads and checks the central directory and every local header of the open file `fd`;
     // `path` names the archive in failures.
     ZipReader(int fd, const std::string &path);
+    ~ZipReader();
+    ZipReader(const ZipReader &) = delete;
+    ZipReader &operator=(const ZipReader &) = delete;
+
+    bool has_encrypted_entries() const;
+    // Checks `password` (UTF-8; may be empty) against every encrypted entry before anything is
+    // read: fails with password_needed when it is empty, password_wrong when it does not open
+    // one of them. Keeps each entry's keys, never the password.
+    void use_password(const std::string &password);
 
     const std::vector<ZipEntry> &entries() const { return list; }
 
@@ -61,6 +78,7 @@ private:
     void read_at(std::uint64_t offset, void *buffer, std::size_t size) const;
     void read_directory();
     void check_local_headers();
+    void check_encryption(ZipEntry &entry) const;
 
     int fd;
     std::string path;
@@ -69,6 +87,7 @@ private:
     std::uint64_t directory_size = 0;
     std::uint64_t declared_count = 0;
     std::vector<ZipEntry> list;
+    std::vector<std::string> keys; // by entry, for the encrypted ones: secrets
 };
 
 } // namespace zrv
