@@ -3,6 +3,7 @@
 #include "testsupport.h"
 
 #include "archive/progress.h"
+#include "archive/zrv_archive.h"
 
 #include <QJsonDocument>
 #include <QTest>
@@ -60,6 +61,8 @@ private slots:
     void refused_archives_leave_nothing();
     void odd_but_honest_archives_unpack_data();
     void odd_but_honest_archives_unpack();
+    void password_protected_archives_data();
+    void password_protected_archives();
     void existing_targets_are_never_merged();
     void pack_failures_leave_nothing_data();
     void pack_failures_leave_nothing();
@@ -165,7 +168,9 @@ FIFO | special file | [{"name": "fifo", "mode": 4516}] | [{"name": "fifo", "mode
 bad CRC | CRC | [{"name": "big", "method": 8, "data": "0", "repeat": 3000000, "crc": 1234}]
 more data than declared | more than it declares | [{"name": "big", "method": 8, "data": "0", "repeat": 3000000, "declared_size": 1000}]
 less data than declared | wrong size | [{"name": "big", "method": 8, "data": "0", "repeat": 3000000, "declared_size": 5000000}]
-encrypted entry | encrypted | [{"name": "a", "flags": 1}]
+encrypted, no password | no password | [{"name": "a", "data": "twelve bytes", "flags": 1}]
+strong encryption | strong encryption | [{"name": "a", "data": "twelve bytes", "flags": 65}]
+method 99, no AES field | method 99 | [{"name": "a", "data": "twelve bytes", "method_id": 99}]
 unknown compression method | compression method | [{"name": "a", "method_id": 77}]
 declared sizes beyond the free space, the huge one first | free | [{"name": "huge", "zip64_size": 1125899906842624}, "ok.txt"]
 truncated | no end of central directory | {"entries": [{"name": "a", "data": "x", "repeat": 5000}], "keep": 1000}
@@ -266,6 +271,67 @@ void TestArchive::odd_but_honest_archives_unpack() {
         shown << (listed.contains(mode) ? mode : listed.contains(time) ? time : line);
     }
     QCOMPARE(shown, listed);
+}
+
+void TestArchive::password_protected_archives_data() {
+    // Who makes a.zip of in/ ("ours" with a password through the C API, else a peer's command);
+    // the password given to unpack it (none when empty); whether one bit in the middle of the
+    // archive, inside a large file's ciphertext, is flipped first; the kind of failure
+    // ZWZipLastFailure then reports, 0 when in/ unpacks whole.
+    QTest::addColumn<QString>("maker");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("flipped");
+    QTest::addColumn<int>("kind");
+    for (const QStringList &row : table_rows(R"(
+ours, a password that is not ASCII | ours 密码 pass | 密码 pass | 0 | 0
+ours, the wrong password | ours 密码 pass | 密码 pasS | 0 | 3
+ours, no password | ours 密码 pass |  | 0 | 2
+ours, one bit of ciphertext flipped | ours 密码 pass | 密码 pass | 1 | 8
+7-Zip, AES-256 | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in | k7 | 0 | 0
+7-Zip, AES-128 | 7zz a -tzip -snl -pk7 -mem=AES128 a.zip in | k7 | 0 | 0
+7-Zip, AES-256, the wrong password | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in | k8 | 0 | 3
+7-Zip, AES-256, one bit flipped | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in | k7 | 1 | 8
+zip -e, the traditional encryption | zip -qry -P z1 a.zip in | z1 | 0 | 0
+zip -e, the wrong password | zip -qry -P z1 a.zip in | z2 | 0 | 3
+zip -e, no password | zip -qry -P z1 a.zip in |  | 0 | 2
+zip -e, one bit flipped | zip -qry -P z1 a.zip in | z1 | 1 | 8
+mixed, plain and encrypted | zip -qry a.zip in -x in/small; zip -qP m a.zip in/small | m | 0 | 0
+)"))
+        QTest::newRow(qPrintable(row[0])) << row[1] << row[2] << (row[3] == "1") << row[4].toInt();
+}
+
+void TestArchive::password_protected_archives() {
+    QFETCH(QString, maker);
+    QFETCH(QString, password);
+    QFETCH(bool, flipped);
+    QFETCH(int, kind);
+    WorkingFolder dir;
+    // Files of one piece and of several, stored and deflated, an empty one and a link.
+    sh(".", R"(mkdir -p in/sub; head -c 1500000 /dev/urandom > in/random.bin; echo hi > in/small
+: > in/empty; seq 300000 > in/sub/seq.txt; ln -s small in/link)");
+    if (maker.startsWith("ours ")) {
+        const QString secret = maker.mid(5);
+        QVERIFY(pack({}, {dir.filePath("in")}, "a.zip", 1, secret));
+        const CommandResult tested = run("7zz", {"t", "-p" + secret, "a.zip"});
+        QVERIFY2(tested.exit_code == 0, tested.output.right(2000));
+        QVERIFY(run("7zz", {"x", "-p" + secret, "-o7z", "a.zip"}).exit_code == 0);
+        QCOMPARE(snapshot("7z/in"), snapshot("in"));
+        QVERIFY(run("7zz", {"t", "-p" + secret + "x", "a.zip"}).exit_code != 0);
+    } else {
+        sh(".", maker);
+    }
+    if (flipped)
+        sh(".", R"sh(n=$(($(stat -c %s a.zip) / 2)); b=$(od -An -tu1 -j$n -N1 a.zip)
+printf "\\$(printf %o $((b ^ 4)))" | dd of=a.zip bs=1 seek=$n conv=notrunc status=none)sh");
+    const QStringList before = entries(".");
+    bool ok = false;
+    const QByteArray error = capture(2, [&] { ok = unpack("a.zip", "out", password); });
+    QCOMPARE(ZWZipLastFailure(), kind);
+    QVERIFY2(ok == (kind == 0) && error.count('\n') == int(!ok), error);
+    if (kind == 0)
+        QCOMPARE(snapshot("out/in"), snapshot("in"));
+    else
+        QCOMPARE(entries("."), before);
 }
 
 void TestArchive::existing_targets_are_never_merged() {
