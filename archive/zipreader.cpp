@@ -409,30 +409,49 @@ void ZipReader::use_password(const std::string &password) {
     }
 }
 
+ZipReader::DataSpan ZipReader::data_of(const ZipEntry &entry) const {
+    DataSpan span{entry.data_offset, entry.compressed_size, nullptr};
+    if (entry.encryption == Encryption::none)
+        return span;
+    const auto index = static_cast<std::size_t>(&entry - list.data());
+    if (index >= keys.size() || keys[index].empty())
+        fail_archive(FailureKind::password_needed, entry.name + " is encrypted", entry.name);
+    span.cipher = std::make_unique<EntryCipher>(entry, keys[index]);
+    span.offset += EntryCipher::header_size(entry);
+    span.left -= EntryCipher::header_size(entry) + EntryCipher::trailer_size(entry);
+    return span;
+}
+
+void ZipReader::fetch_data(DataSpan &span, unsigned char *buffer, std::size_t size) const {
+    read_at(span.offset, buffer, size);
+    span.offset += size;
+    span.left -= size;
+    if (span.cipher)
+        span.cipher->decrypt(buffer, size);
+}
+
+// The code covers all the ciphertext, also what a deflate stream left unread.
+void ZipReader::check_code(const ZipEntry &entry, DataSpan &span,
+                           std::vector<unsigned char> &buffer) const {
+    while (span.left > 0)
+        fetch_data(span, buffer.data(),
+                   static_cast<std::size_t>(std::min<std::uint64_t>(span.left, buffer.size())));
+    std::array<unsigned char, winzipaes::code_size> trailer{};
+    read_at(span.offset, trailer.data(), EntryCipher::trailer_size(entry));
+    if (!span.cipher->authentic(trailer.data()))
+        fail_archive(FailureKind::damaged,
+                     "damaged entry " + entry.name + ": its authentication code does not match",
+                     entry.name);
+}
+
 void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
     const std::string &name = entry.name;
     std::vector<unsigned char> input(
         static_cast<std::size_t>(std::min<std::uint64_t>(run_size, entry.compressed_size)));
-    std::uint64_t offset = entry.data_offset;
-    std::uint64_t left = entry.compressed_size;
-    std::unique_ptr<EntryCipher> cipher;
-    if (entry.encryption != Encryption::none) {
-        const auto index = static_cast<std::size_t>(&entry - list.data());
-        if (index >= keys.size() || keys[index].empty())
-            fail_archive(FailureKind::password_needed, name + " is encrypted", name);
-        cipher = std::make_unique<EntryCipher>(entry, keys[index]);
-        offset += EntryCipher::header_size(entry);
-        left -= EntryCipher::header_size(entry) + EntryCipher::trailer_size(entry);
-    }
-    const std::uint64_t data_size = left;
-    // The entry's compressed data, decrypted where it is encrypted.
-    const auto fetch = [&](std::size_t part) {
-        read_at(offset, input.data(), part);
-        offset += part;
-        left -= part;
-        if (cipher)
-            cipher->decrypt(input.data(), part);
-    };
+    DataSpan span = data_of(entry);
+    const std::uint64_t data_size = span.left;
+    std::uint64_t &left = span.left;
+    const auto fetch = [&](std::size_t part) { fetch_data(span, input.data(), part); };
     std::uint64_t produced = 0;
     uLong crc = ::crc32(0, nullptr, 0);
     const auto deliver = [&](const unsigned char *data, std::size_t size) {
@@ -487,17 +506,8 @@ void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
     if (produced != entry.size)
         fail_archive(FailureKind::damaged, name + " is shorter than it declares (wrong size)",
                      name);
-    if (cipher) {
-        // The code covers all the ciphertext, also what the deflate stream left unread.
-        while (left > 0)
-            fetch(static_cast<std::size_t>(std::min<std::uint64_t>(left, run_size)));
-        std::array<unsigned char, winzipaes::code_size> trailer{};
-        read_at(offset, trailer.data(), EntryCipher::trailer_size(entry));
-        if (!cipher->authentic(trailer.data()))
-            fail_archive(FailureKind::damaged,
-                         "damaged entry " + name + ": its authentication code does not match",
-                         name);
-    }
+    if (span.cipher)
+        check_code(entry, span, input);
     // AE-2 stores no CRC: the authentication code stands in for it.
     const bool crc_stored =
         entry.encryption != Encryption::aes || entry.aes_version != winzipaes::ae_2;

@@ -22,10 +22,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace zrv {
+
+class EntryCipher;
 
 enum class Encryption { none, zipcrypto, aes };
 
@@ -79,6 +82,16 @@ private:
     void read_directory();
     void check_local_headers();
     void check_encryption(ZipEntry &entry) const;
+    // Where an entry's compressed data lies, and the cipher that decrypts it, if any.
+    struct DataSpan {
+        std::uint64_t offset;
+        std::uint64_t left;
+        std::unique_ptr<EntryCipher> cipher;
+    };
+    DataSpan data_of(const ZipEntry &entry) const;
+    void fetch_data(DataSpan &span, unsigned char *buffer, std::size_t size) const;
+    void check_code(const ZipEntry &entry, DataSpan &span,
+                    std::vector<unsigned char> &buffer) const;
 
     int fd;
     std::string path;
