@@ -1,5 +1,7 @@
 #include "job/archiveadapter.h"
+#include "job/jobpassword.h"
 #include "job/jobprogress.h"
+#include "job/passwordprompt.h"
 #include "window/cofferbox.h"
 
 #include <QVariantMap>
@@ -19,12 +21,16 @@ QString Cofferbox::join_paths(const QMap<QString, QString> &set) {
 // selection or the mode disabled until the result below has been handled.
 void Cofferbox::do_work() {
     bool is_ok = false;
+    bool is_password_protected = false;
     if (encrypt_mode) {
         const QString file_list = join_paths(file_set);
         const QString folder_list = join_paths(dir_set);
         const QString archive_path =
             archive_adapter::new_archive_path(QDateTime::currentDateTime());
-        is_ok = archive_adapter::pack(file_list, folder_list, archive_path);
+        const JobPassword *password = JobPassword::of_this_thread();
+        is_password_protected = password != nullptr && !password->packing().isEmpty();
+        is_ok = archive_adapter::pack(file_list, folder_list, archive_path,
+                                      is_password_protected ? password->packing() : QString());
         archive_adapter::print_line(is_ok ? QStringLiteral("加密成功")
                                           : QStringLiteral("加密失败"));
     } else {
@@ -42,7 +48,7 @@ void Cofferbox::do_work() {
                 progress->archive_number = ++number;
             }
             const bool unpacked =
-                archive_adapter::unpack(it.key(), archive_adapter::unpack_target(it.key()));
+                password_prompt::unpack(this, it.key(), archive_adapter::unpack_target(it.key()));
             archive_adapter::print_line(unpacked ? QStringLiteral("解密成功")
                                                  : QStringLiteral("解密失败"));
             all_ok = all_ok && unpacked;
@@ -53,6 +59,7 @@ void Cofferbox::do_work() {
     QVariantMap result;
     result.insert(QStringLiteral("is_encryption"), encrypt_mode);
     result.insert(QStringLiteral("is_ok"), is_ok);
+    result.insert(QStringLiteral("is_password_protected"), is_password_protected);
     emit signal_end_work(QVariant(result));
     job_latch.end();
 }
