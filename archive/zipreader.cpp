@@ -11,10 +11,15 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <numeric>
+#include <system_error>
+#include <thread>
 
 namespace zrv {
 
@@ -116,6 +121,37 @@ struct timespec entry_time(const ExtraFields &fields, std::uint16_t dos_time,
     local.tm_sec = (dos_time & 0x1F) * 2;
     local.tm_isdst = -1;
     return {std::mktime(&local), 0};
+}
+
+// Runs `task` for 0 to count - 1 on every core; the first failure stops the rest and is thrown.
+void run_in_parallel(std::size_t count, const std::function<void(std::size_t)> &task) {
+    std::atomic<std::size_t> next{0};
+    std::mutex mutex;
+    std::exception_ptr failure;
+    const auto work = [&] {
+        try {
+            for (std::size_t n = next++; n < count; n = next++)
+                task(n);
+        } catch (...) {
+            next = count;
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!failure)
+                failure = std::current_exception();
+        }
+    };
+    std::vector<std::thread> helpers;
+    const std::size_t wanted = std::min<std::size_t>(std::thread::hardware_concurrency(), count);
+    try {
+        while (helpers.size() + 1 < wanted)
+            helpers.emplace_back(work);
+    } catch (const std::system_error &) {
+        // Fewer threads only make it slower.
+    }
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 // Reads the central directory a buffer at a time.
@@ -393,20 +429,25 @@ bool ZipReader::has_encrypted_entries() const {
 
 void ZipReader::use_password(const std::string &password) {
     keys.assign(list.size(), std::string());
+    std::vector<std::size_t> encrypted;
     for (std::size_t i = 0; i < list.size(); ++i) {
-        const ZipEntry &entry = list[i];
-        if (entry.encryption == Encryption::none)
-            continue;
-        if (password.empty())
-            fail_archive(FailureKind::password_needed,
-                         entry.name + " is encrypted and no password was given", entry.name);
+        if (list[i].encryption != Encryption::none)
+            encrypted.push_back(i);
+    }
+    if (!encrypted.empty() && password.empty())
+        fail_archive(FailureKind::password_needed,
+                     list[encrypted[0]].name + " is encrypted and no password was given",
+                     list[encrypted[0]].name);
+    // Deriving an entry's keys costs about a millisecond, so it runs on every core.
+    run_in_parallel(encrypted.size(), [&](std::size_t n) {
+        const ZipEntry &entry = list[encrypted[n]];
         std::vector<unsigned char> header(EntryCipher::header_size(entry));
         read_at(entry.data_offset, header.data(), header.size());
-        keys[i] = EntryCipher::open(entry, password, header.data());
-        if (keys[i].empty())
+        keys[encrypted[n]] = EntryCipher::open(entry, password, header.data());
+        if (keys[encrypted[n]].empty())
             fail_archive(FailureKind::password_wrong, "wrong password for " + entry.name,
                          entry.name);
-    }
+    });
 }
 
 ZipReader::DataSpan ZipReader::data_of(const ZipEntry &entry) const {
