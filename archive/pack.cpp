@@ -303,12 +303,12 @@ void Pipeline::compress(Piece &piece, Deflater &deflater) const {
 // Key derivation is the costly part, so it runs here on the compressing threads. An entry of
 // one piece is encrypted whole here too; a longer one by the writer, piece by piece in order.
 void Pipeline::encrypt(Piece &piece) const {
-    auto encryptor = std::make_unique<winzipaes::Encryptor>(password);
     if (piece.entry->pieces > 1) {
         if (piece.first)
-            piece.entry->encryptor = std::move(encryptor);
+            piece.entry->encryptor = std::make_unique<winzipaes::Encryptor>(password);
         return;
     }
+    const auto encryptor = std::make_unique<winzipaes::Encryptor>(password);
     const std::string header = encryptor->header();
     encryptor->encrypt(piece.output.data(), piece.output.size());
     const std::string trailer = encryptor->trailer();

@@ -35,6 +35,28 @@ touch -d @$1 in/dated; cp -a in/dated expected/
 }
 )";
 
+// ae1 [bad]: turns the WinZip AE-2 archive a.zip (of in/) into AE-1, which stores each entry's
+// CRC: the CRC of its data, or with "bad" a wrong one.
+const char ae1_function[] = R"(ae1() {
+/usr/bin/python3 - "$@" <<'END'
+import os, struct, sys, zipfile, zlib
+z, d = zipfile.ZipFile('a.zip'), bytearray(open('a.zip', 'rb').read())
+d = bytearray(bytes(d).replace(b'\x01\x99\x07\x00\x02\x00AE', b'\x01\x99\x07\x00\x01\x00AE'))
+at = z.start_dir
+for i in z.infolist():
+    f = i.filename.rstrip('/')
+    data = b'' if i.is_dir() else open(f, 'rb').read()
+    if os.path.islink(f):
+        data = os.readlink(f).encode()
+    crc = zlib.crc32(data) ^ (len(sys.argv) > 1)
+    struct.pack_into('<I', d, i.header_offset + 14, crc)
+    struct.pack_into('<I', d, at + 16, crc)
+    at += 46 + sum(struct.unpack_from('<HHH', d, at + 28))
+open('a.zip', 'wb').write(d)
+END
+}
+)";
+
 // Cancels the call it watches once `fraction` of its total is done: 0 before the call starts,
 // 1 at the very end of its data, never when negative.
 struct CancelAt : zrv::Progress {
@@ -290,6 +312,8 @@ ours, one bit of ciphertext flipped | ours 密码 pass | 密码 pass | 1 | 8
 7-Zip, AES-256 | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in | k7 | 0 | 0
 7-Zip, AES-128 | 7zz a -tzip -snl -pk7 -mem=AES128 a.zip in | k7 | 0 | 0
 7-Zip, AES-256, the wrong password | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in | k8 | 0 | 3
+7-Zip's made AE-1 | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in; ae1 | k7 | 0 | 0
+AE-1 with a wrong CRC | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in; ae1 bad | k7 | 0 | 8
 7-Zip, AES-256, one bit flipped | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in | k7 | 1 | 8
 zip -e, the traditional encryption | zip -qry -P z1 a.zip in | z1 | 0 | 0
 zip -e, the wrong password | zip -qry -P z1 a.zip in | z2 | 0 | 3
@@ -318,7 +342,7 @@ void TestArchive::password_protected_archives() {
         QCOMPARE(snapshot("7z/in"), snapshot("in"));
         QVERIFY(run("7zz", {"t", "-p" + secret + "x", "a.zip"}).exit_code != 0);
     } else {
-        sh(".", maker);
+        sh(".", ae1_function + maker);
     }
     if (flipped)
         sh(".", R"sh(n=$(($(stat -c %s a.zip) / 2)); b=$(od -An -tu1 -j$n -N1 a.zip)
