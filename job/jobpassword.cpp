@@ -1,8 +1,8 @@
 #include "job/jobpassword.h"
 
-#include <QObject>
+#include "archive/crypto.h"
 
-#include <algorithm>
+#include <QObject>
 
 namespace {
 
@@ -26,7 +26,8 @@ public:
 void wipe_password(QString &password) {
     // A shared copy is wiped by its last holder: writing here would only detach it.
     if (password.isDetached())
-        std::fill(password.begin(), password.end(), QChar(u'\0'));
+        zrv::crypto::cleanse(password.data(),
+                             static_cast<std::size_t>(password.size()) * sizeof(QChar));
     password.clear();
 }
 
