@@ -315,7 +315,9 @@ ours, one bit of ciphertext flipped | ours 密码 pass | 密码 pass | 1 | 8
 7-Zip's made AE-1 | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in; ae1 | k7 | 0 | 0
 AE-1 with a wrong CRC | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in; ae1 bad | k7 | 0 | 8
 7-Zip, AES-256, one bit flipped | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in | k7 | 1 | 8
-zip -e, the traditional encryption | zip -qry -P z1 a.zip in | z1 | 0 | 0
+7-Zip's ZipCrypto (CRC check byte) | 7zz a -tzip -snl -pk7 -mem=ZipCrypto a.zip in | k7 | 0 | 0
+7-Zip, ZipCrypto, the wrong password | 7zz a -tzip -snl -pk7 -mem=ZipCrypto a.zip in | k8 | 0 | 3
+zip -e's ZipCrypto (time check byte) | zip -qry -P z1 a.zip in | z1 | 0 | 0
 zip -e, the wrong password | zip -qry -P z1 a.zip in | z2 | 0 | 3
 zip -e, no password | zip -qry -P z1 a.zip in |  | 0 | 2
 zip -e, one bit flipped | zip -qry -P z1 a.zip in | z1 | 1 | 8
