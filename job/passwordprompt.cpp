@@ -7,7 +7,9 @@
 #include "job/jobprogress.h"
 #include "job/passworddialog.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QMetaObject>
 #include <QPointer>
 
 #include <memory>
@@ -17,29 +19,45 @@ namespace password_prompt {
 
 namespace {
 
+// One question for a password: what the user typed, and the dialog while it is open (both
+// touched on the GUI thread, and read by the worker only once answered).
+struct Question {
+    QString typed;
+    QPointer<PasswordDialog> dialog;
+};
+
 // Asks for the archive's password and waits; nothing when the user gives up or the job is
-// cancelled meanwhile.
+// cancelled meanwhile, which also closes the dialog.
 std::optional<QString> ask(JobProgress &progress, QWidget *parent, const QString &archive_path,
                            bool wrong) {
-    const auto typed = std::make_shared<QString>();
+    const auto question = std::make_shared<Question>();
     const QString name = QFileInfo(archive_path).fileName();
     const int given = progress.ask_user(
-        [parent = QPointer<QWidget>(parent), typed, name,
+        [parent = QPointer<QWidget>(parent), question, name,
          wrong](const JobProgress::Answer &answer) {
             PasswordDialog *dialog = PasswordDialog::for_unpacking(parent, name, wrong);
             dialog->setAttribute(Qt::WA_DeleteOnClose);
-            QObject::connect(dialog, &QDialog::finished, [dialog, typed, answer](int result) {
+            question->dialog = dialog;
+            QObject::connect(dialog, &QDialog::finished, [dialog, question, answer](int result) {
                 if (result == QDialog::Accepted)
-                    *typed = dialog->password();
+                    question->typed = dialog->password();
                 answer(result == QDialog::Accepted ? 1 : 0);
             });
             dialog->open();
         },
         0);
-    if (given == 0)
+    if (given == 0) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [question] {
+                if (question->dialog)
+                    question->dialog->reject();
+            },
+            Qt::QueuedConnection);
         return std::nullopt;
-    QString password = *typed;
-    typed->clear();
+    }
+    QString password = question->typed;
+    question->typed.clear();
     return password;
 }
 
