@@ -422,11 +422,6 @@ void ZipReader::check_local_headers() {
     }
 }
 
-bool ZipReader::has_encrypted_entries() const {
-    return std::any_of(list.begin(), list.end(),
-                       [](const ZipEntry &entry) { return entry.encryption != Encryption::none; });
-}
-
 void ZipReader::use_password(const std::string &password) {
     keys.assign(list.size(), std::string());
     std::vector<std::size_t> encrypted;

@@ -62,10 +62,9 @@ public:
     ZipReader(const ZipReader &) = delete;
     ZipReader &operator=(const ZipReader &) = delete;
 
-    bool has_encrypted_entries() const;
     // Checks `password` (UTF-8; may be empty) against every encrypted entry before anything is
-    // read: fails with password_needed when it is empty, password_wrong when it does not open
-    // one of them. Keeps each entry's keys, never the password.
+    // read: where there is one, fails with password_needed when the password is empty and with
+    // password_wrong when it does not open them all. Keeps each entry's keys, not the password.
     void use_password(const std::string &password);
 
     const std::vector<ZipEntry> &entries() const { return list; }
