@@ -2,6 +2,7 @@
 
 #include "window/cofferbox.h"
 #include "window/droptarget.h"
+#include "window/passwordoption.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -28,6 +29,7 @@ void prepare_application(QApplication &app) {
 void prepare_window(Cofferbox &window) {
     window.setup_ui();
     new DropTarget(&window);
+    new PasswordOption(&window);
 }
 
 } // namespace startup

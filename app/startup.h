@@ -1,5 +1,6 @@
 // What the program sets up around its window at start: Qt's own texts in the user's language,
-// its identity on the desktop (application ID and icon), and file drops on the window.
+// its identity on the desktop (application ID and icon), file drops on the window, and the
+// option to protect an archive with a password.
 #pragma once
 
 class Cofferbox;
@@ -15,7 +16,8 @@ inline constexpr char application_id[] = "org.cofferbox.Cofferbox";
 // catalogue leaves Qt's English texts.
 void prepare_application(QApplication &app);
 
-// Sets up the window and lets files and folders dropped on it join its selection.
+// Sets up the window, lets files and folders dropped on it join its selection, and adds the
+// password option for packing.
 void prepare_window(Cofferbox &window);
 
 } // namespace startup

@@ -6,6 +6,7 @@
 #include "archive/platform.h"
 #include "archive/progress.h"
 #include "archive/survey.h"
+#include "archive/winzipaes.h"
 #include "archive/zipwriter.h"
 
 #include <dirent.h>
@@ -120,6 +121,9 @@ struct Entry {
     Method method = Method::stored; // for an entry of several pieces, decided up front
     std::size_t pieces = 1;
     std::uint32_t crc = 0; // the writer's running CRC
+    // For an encrypted entry of several pieces: made by the first piece's compressor, used by
+    // the writer on each piece in order.
+    std::unique_ptr<winzipaes::Encryptor> encryptor;
 };
 
 // A run of an entry's data on its way from the reader through a compressor to the writer.
@@ -157,7 +161,9 @@ struct Piece {
 // joins the threads in any case.
 class Pipeline {
 public:
-    Pipeline(ZipWriter &writer, Compression compression, Progress &progress);
+    // With a `password`, every file's data is encrypted; it must outlive the pipeline.
+    Pipeline(ZipWriter &writer, Compression compression, const std::string &password,
+             Progress &progress);
     ~Pipeline();
     Pipeline(const Pipeline &) = delete;
     Pipeline &operator=(const Pipeline &) = delete;
@@ -171,13 +177,21 @@ private:
     void compress_pieces();
     void write_pieces();
     void compress(Piece &piece, Deflater &deflater) const;
+    bool encrypts(const Entry &entry) const {
+        return !password.empty() && S_ISREG(entry.header.mode);
+    }
+    void encrypt(Piece &piece) const;
     void write(Piece &piece);
+    void write_bytes(const std::string &bytes) {
+        writer.write(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
+    }
     // Records the first failure and wakes every thread; a later one is dropped.
     void stop(std::exception_ptr reason);
     void join();
 
     ZipWriter &writer;
     const Compression compression;
+    const std::string &password;
     Progress &progress;
     std::mutex mutex;
     std::condition_variable work_ready;           // compressors wait here
@@ -192,8 +206,9 @@ private:
     std::vector<std::thread> threads;
 };
 
-Pipeline::Pipeline(ZipWriter &writer, Compression compression, Progress &progress)
-    : writer(writer), compression(compression), progress(progress) {
+Pipeline::Pipeline(ZipWriter &writer, Compression compression, const std::string &password,
+                   Progress &progress)
+    : writer(writer), compression(compression), password(password), progress(progress) {
     const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
     try {
         for (unsigned i = 0; i < workers; ++i)
@@ -298,6 +313,28 @@ void Pipeline::compress(Piece &piece, Deflater &deflater) const {
         piece.output.swap(piece.input);
     piece.input = {};
     piece.history = {};
+    if (encrypts(entry))
+        encrypt(piece);
+}
+
+// Key derivation is the costly part, so it runs here on the compressing threads. An entry of
+// one piece is encrypted whole here too; a longer one by the writer, piece by piece in order.
+void Pipeline::encrypt(Piece &piece) const {
+    if (piece.entry->pieces > 1) {
+        if (piece.first)
+            piece.entry->encryptor = std::make_unique<winzipaes::Encryptor>(password);
+        return;
+    }
+    const auto encryptor = std::make_unique<winzipaes::Encryptor>(password);
+    const std::string header = encryptor->header();
+    encryptor->encrypt(piece.output.data(), piece.output.size());
+    const std::string trailer = encryptor->trailer();
+    std::vector<unsigned char> sealed;
+    sealed.reserve(header.size() + piece.output.size() + trailer.size());
+    sealed.insert(sealed.end(), header.begin(), header.end());
+    sealed.insert(sealed.end(), piece.output.begin(), piece.output.end());
+    sealed.insert(sealed.end(), trailer.begin(), trailer.end());
+    piece.output.swap(sealed);
 }
 
 void Pipeline::write_pieces() {
@@ -337,15 +374,24 @@ void Pipeline::write(Piece &piece) {
     if (piece.first) {
         // A first piece carries its entry's method: decided by its compressor for an entry of
         // one piece, up front for a longer one.
-        writer.begin_entry(entry.header, piece.method);
+        writer.begin_entry(entry.header, piece.method, encrypts(entry));
         progress.set_entry(entry.header.name);
         entry.crc = piece.crc;
+        if (entry.encryptor)
+            write_bytes(entry.encryptor->header());
     } else {
         entry.crc = crc32_joined(entry.crc, piece.crc, piece.size);
     }
+    if (entry.encryptor)
+        entry.encryptor->encrypt(piece.output.data(), piece.output.size());
     writer.write(piece.output.data(), piece.output.size());
-    if (piece.last)
+    if (piece.last) {
+        if (entry.encryptor) {
+            write_bytes(entry.encryptor->trailer());
+            entry.encryptor.reset();
+        }
         writer.end_entry(entry.header.size, entry.crc);
+    }
     if (S_ISREG(entry.header.mode))
         progress.add_done(piece.size);
 }
@@ -354,8 +400,8 @@ void Pipeline::write(Piece &piece) {
 class Packer {
 public:
     // Leaves out the items at the paths in `skipped`, which the user chose to skip.
-    Packer(const std::string &archive_path, Compression compression, Progress &progress,
-           const std::set<std::string> &skipped);
+    Packer(const std::string &archive_path, Compression compression, const std::string &password,
+           Progress &progress, const std::set<std::string> &skipped);
     void add_file(const std::string &path, const std::string &name, bool follow_link);
     void add_folder(const std::string &path, const std::string &name);
     void finish();
@@ -375,10 +421,11 @@ private:
     Deflater sampler;
 };
 
-Packer::Packer(const std::string &archive_path, Compression compression, Progress &progress,
+Packer::Packer(const std::string &archive_path, Compression compression,
+               const std::string &password, Progress &progress,
                const std::set<std::string> &skipped)
     : compression(compression), progress(progress), skipped(skipped), temporary(archive_path),
-      writer(temporary.fd(), archive_path), pipeline(writer, compression, progress) {}
+      writer(temporary.fd(), archive_path), pipeline(writer, compression, password, progress) {}
 
 EntryHeader header_for(const std::string &name, const struct stat &info, mode_t type) {
     // Permission bits only: setuid, setgid and sticky bits never travel in an archive.
@@ -616,7 +663,7 @@ std::set<std::string> survey_inputs(const std::vector<std::string> &files,
 } // namespace
 
 void pack(const std::vector<std::string> &files, const std::vector<std::string> &folders,
-          const std::string &archive_path, Compression compression) {
+          const std::string &archive_path, Compression compression, const std::string &password) {
     struct Item {
         std::string path;
         bool is_folder;
@@ -644,7 +691,7 @@ void pack(const std::vector<std::string> &files, const std::vector<std::string> 
     const std::set<std::string> skipped =
         watched != nullptr ? survey_inputs(files, folders, progress) : std::set<std::string>();
 
-    Packer packer(archive_path, compression, progress, skipped);
+    Packer packer(archive_path, compression, password, progress, skipped);
     std::set<std::string> taken;
     for (const Item &item : items) {
         if (skipped.count(item.path) != 0)

@@ -30,7 +30,8 @@ namespace {
 // staging folder on the calling thread, the queue between them (recordqueue.h).
 class Unpacker {
 public:
-    Unpacker(const std::string &archive_path, const std::string &target, Progress &progress);
+    Unpacker(const std::string &archive_path, const std::string &target,
+             const std::string &password, Progress &progress);
     void run();
 
 private:
@@ -42,6 +43,7 @@ private:
 
     std::string archive_path;
     std::string target;
+    const std::string &password;
     Progress &progress;
     UniqueFd archive_file;
     mode_t umask;
@@ -50,8 +52,9 @@ private:
     std::optional<Staging> staging;
 };
 
-Unpacker::Unpacker(const std::string &archive_path, const std::string &target, Progress &progress)
-    : archive_path(archive_path), target(target), progress(progress),
+Unpacker::Unpacker(const std::string &archive_path, const std::string &target,
+                   const std::string &password, Progress &progress)
+    : archive_path(archive_path), target(target), password(password), progress(progress),
       // Not blocking, so a FIFO or device named as the archive fails below instead of waiting.
       archive_file(::open(archive_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)),
       umask(process_umask()), check(archive_path, umask) {
@@ -151,6 +154,7 @@ void Unpacker::extract_entries() {
 
 void Unpacker::run() {
     reader = std::make_unique<ZipReader>(archive_file.get(), archive_path);
+    reader->use_password(password);
     progress.start(check.survey(*reader, parent_path(target)));
     staging.emplace(archive_path, target, umask, progress);
     extract_entries();
@@ -162,10 +166,11 @@ void Unpacker::run() {
 
 } // namespace
 
-void unpack(const std::string &archive_path, const std::string &target) {
+void unpack(const std::string &archive_path, const std::string &target,
+            const std::string &password) {
     Progress unwatched;
     Progress *watched = attached_progress();
-    Unpacker(archive_path, target, watched != nullptr ? *watched : unwatched).run();
+    Unpacker(archive_path, target, password, watched != nullptr ? *watched : unwatched).run();
 }
 
 } // namespace zrv

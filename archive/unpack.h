@@ -28,7 +28,10 @@
 namespace zrv {
 
 // Unpacks the archive at `archive_path` into the new folder `target`, or the first of
-// "target (2)", "target (3)"... that is free. Throws Failure; on failure nothing is left.
-void unpack(const std::string &archive_path, const std::string &target);
+// "target (2)", "target (3)"... that is free. Encrypted entries need `password` (UTF-8), which
+// is checked against every one of them before anything is written. Throws Failure; on failure
+// nothing is left.
+void unpack(const std::string &archive_path, const std::string &target,
+            const std::string &password = std::string());
 
 } // namespace zrv

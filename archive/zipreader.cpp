@@ -1,19 +1,31 @@
 #include "archive/zipreader.h"
 
+#include "archive/crypto.h"
+#include "archive/entrycipher.h"
 #include "archive/failure.h"
+#include "archive/winzipaes.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <numeric>
+#include <system_error>
+#include <thread>
 
 namespace zrv {
 
 namespace {
+
+constexpr std::uint16_t flag_strong_encryption = 0x0040;
 
 struct ExtraFields {
     bool has_ntfs_time = false;
@@ -21,6 +33,9 @@ struct ExtraFields {
     std::int64_t ntfs_ticks = 0;
     std::int32_t unix_time = 0;
     std::string unicode_name;
+    std::uint16_t aes_version = 0; // 0 when there is no valid WinZip AES field
+    int aes_strength = 0;
+    std::uint16_t aes_method = 0;
 };
 
 // Reads the ZIP64 field's values for the 32-bit fields that overflowed, in their fixed order.
@@ -58,6 +73,12 @@ ExtraFields parse_extra(const unsigned char *data, std::size_t size, const std::
                    zip::get16(body + 6) >= 24) {
             fields.has_ntfs_time = true;
             fields.ntfs_ticks = static_cast<std::int64_t>(zip::get64(body + 8));
+        } else if (id == winzipaes::extra_id && length == winzipaes::extra_size &&
+                   (zip::get16(body) == winzipaes::ae_1 || zip::get16(body) == winzipaes::ae_2) &&
+                   body[2] == 'A' && body[3] == 'E' && winzipaes::valid_strength(body[4])) {
+            fields.aes_version = zip::get16(body);
+            fields.aes_strength = body[4];
+            fields.aes_method = zip::get16(body + 5);
         } else if (id == zip::extra_unicode_path && length >= 5 && body[0] == 1 &&
                    zip::get32(body + 1) == ::crc32(0, reinterpret_cast<const Bytef *>(name.data()),
                                                    static_cast<uInt>(name.size()))) {
@@ -99,6 +120,37 @@ struct timespec entry_time(const ExtraFields &fields, std::uint16_t dos_time,
     local.tm_sec = (dos_time & 0x1F) * 2;
     local.tm_isdst = -1;
     return {std::mktime(&local), 0};
+}
+
+// Runs `task` for 0 to count - 1 on every core; the first failure stops the rest and is thrown.
+void run_in_parallel(std::size_t count, const std::function<void(std::size_t)> &task) {
+    std::atomic<std::size_t> next{0};
+    std::mutex mutex;
+    std::exception_ptr failure;
+    const auto work = [&] {
+        try {
+            for (std::size_t n = next++; n < count; n = next++)
+                task(n);
+        } catch (...) {
+            next = count;
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!failure)
+                failure = std::current_exception();
+        }
+    };
+    std::vector<std::thread> helpers;
+    const std::size_t wanted = std::min<std::size_t>(std::thread::hardware_concurrency(), count);
+    try {
+        while (helpers.size() + 1 < wanted)
+            helpers.emplace_back(work);
+    } catch (const std::system_error &) {
+        // Fewer threads only make it slower.
+    }
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 // Reads the central directory a buffer at a time.
@@ -288,6 +340,9 @@ void ZipReader::read_directory() {
             entry.header_offset += shift;
         entry.unicode_name = fields.unicode_name;
         entry.mtime = entry_time(fields, entry.dos_time, entry.dos_date);
+        entry.aes_version = fields.aes_version;
+        entry.aes_strength = fields.aes_strength;
+        entry.aes_method = fields.aes_method;
         cursor.take(comment_length);
         list.push_back(std::move(entry));
     }
@@ -297,11 +352,37 @@ void ZipReader::read_directory() {
                          " entries and the end record says " + std::to_string(declared_count));
 }
 
+ZipReader::~ZipReader() {
+    for (std::string &secret : keys)
+        crypto::cleanse(secret);
+}
+
+// Which encryption the entry uses; for WinZip AES its method becomes the real one.
+void ZipReader::check_encryption(ZipEntry &entry) const {
+    const std::string &name = entry.name;
+    const bool encrypted = (entry.flags & zip::flag_encrypted) != 0;
+    if (encrypted && (entry.flags & flag_strong_encryption) != 0)
+        fail_archive(FailureKind::unsupported,
+                     name + " uses PKWARE's strong encryption, which is not supported", name);
+    if (entry.method == winzipaes::method) {
+        if (!encrypted || entry.aes_version == 0)
+            fail_archive(FailureKind::unsupported,
+                         name + " uses method 99 without a valid WinZip AES field", name);
+        entry.encryption = Encryption::aes;
+        entry.method = entry.aes_method;
+    } else if (encrypted) {
+        entry.encryption = Encryption::zipcrypto;
+    }
+    if (entry.compressed_size < EntryCipher::header_size(entry) + EntryCipher::trailer_size(entry))
+        fail_archive(FailureKind::damaged,
+                     "damaged entry " + name + ": too short for its encryption", name);
+}
+
 void ZipReader::check_local_headers() {
     for (ZipEntry &entry : list) {
         const std::string &name = entry.name;
-        if ((entry.flags & zip::flag_encrypted) != 0)
-            fail_archive(FailureKind::unsupported, name + " is encrypted", name);
+        const std::uint16_t method_field = entry.method;
+        check_encryption(entry);
         if (!can_decode(entry.method))
             fail_archive(FailureKind::unsupported,
                          name + " uses compression method " + method_label(entry.method) +
@@ -349,8 +430,9 @@ void ZipReader::check_local_headers() {
         const auto differs = [deferred](std::uint64_t local_value, std::uint64_t central_value) {
             return local_value != central_value && !(deferred && local_value == 0);
         };
-        if (!same_name || zip::get16(header + 8) != entry.method || differs(local_crc, entry.crc) ||
-            differs(local_compressed, entry.compressed_size) || differs(local_size, entry.size))
+        if (!same_name || zip::get16(header + 8) != method_field ||
+            differs(local_crc, entry.crc) || differs(local_compressed, entry.compressed_size) ||
+            differs(local_size, entry.size))
             fail_archive(FailureKind::damaged,
                          "damaged entry " + name +
                              ": its local header disagrees with the central directory",
@@ -377,8 +459,67 @@ void ZipReader::check_local_headers() {
     }
 }
 
+void ZipReader::use_password(const std::string &password) {
+    keys.assign(list.size(), std::string());
+    std::vector<std::size_t> encrypted;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (list[i].encryption != Encryption::none)
+            encrypted.push_back(i);
+    }
+    if (!encrypted.empty() && password.empty())
+        fail_archive(FailureKind::password_needed,
+                     list[encrypted[0]].name + " is encrypted and no password was given",
+                     list[encrypted[0]].name);
+    // Deriving an entry's keys costs about a millisecond, so it runs on every core.
+    run_in_parallel(encrypted.size(), [&](std::size_t n) {
+        const ZipEntry &entry = list[encrypted[n]];
+        std::vector<unsigned char> header(EntryCipher::header_size(entry));
+        read_at(entry.data_offset, header.data(), header.size());
+        keys[encrypted[n]] = EntryCipher::open(entry, password, header.data());
+        if (keys[encrypted[n]].empty())
+            fail_archive(FailureKind::password_wrong, "wrong password for " + entry.name,
+                         entry.name);
+    });
+}
+
+ZipReader::DataSpan ZipReader::data_of(const ZipEntry &entry) const {
+    DataSpan span{entry.data_offset, entry.compressed_size, nullptr};
+    if (entry.encryption == Encryption::none)
+        return span;
+    const auto index = static_cast<std::size_t>(&entry - list.data());
+    if (index >= keys.size() || keys[index].empty())
+        fail_archive(FailureKind::password_needed, entry.name + " is encrypted", entry.name);
+    span.cipher = std::make_unique<EntryCipher>(entry, keys[index]);
+    span.offset += EntryCipher::header_size(entry);
+    span.left -= EntryCipher::header_size(entry) + EntryCipher::trailer_size(entry);
+    return span;
+}
+
+void ZipReader::fetch_data(DataSpan &span, unsigned char *buffer, std::size_t size) const {
+    read_at(span.offset, buffer, size);
+    span.offset += size;
+    span.left -= size;
+    if (span.cipher)
+        span.cipher->decrypt(buffer, size);
+}
+
+// The code covers all the ciphertext, also what a deflate stream left unread.
+void ZipReader::check_code(const ZipEntry &entry, DataSpan &span,
+                           std::vector<unsigned char> &buffer) const {
+    while (span.left > 0)
+        fetch_data(span, buffer.data(),
+                   static_cast<std::size_t>(std::min<std::uint64_t>(span.left, buffer.size())));
+    std::array<unsigned char, winzipaes::code_size> trailer{};
+    read_at(span.offset, trailer.data(), EntryCipher::trailer_size(entry));
+    if (!span.cipher->authentic(trailer.data()))
+        fail_archive(FailureKind::damaged,
+                     "damaged entry " + entry.name + ": its authentication code does not match",
+                     entry.name);
+}
+
 void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
     const std::string &name = entry.name;
+    DataSpan span = data_of(entry);
     std::uint64_t produced = 0;
     uLong crc = ::crc32(0, nullptr, 0);
     const Decoder::Output deliver = [&](const unsigned char *data, std::size_t size) {
@@ -388,21 +529,17 @@ void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
         crc = ::crc32_z(crc, data, size);
         sink(data, size);
     };
+    if (input.size() < run_size)
+        input.resize(run_size);
     try {
-        Decoder &decoder =
-            decoders.start(entry.method, entry.flags, entry.compressed_size, entry.size);
-        std::uint64_t offset = entry.data_offset;
-        std::uint64_t left = entry.compressed_size;
+        Decoder &decoder = decoders.start(entry.method, entry.flags, span.left, entry.size);
         bool ended = false;
         do {
-            const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(left, run_size));
-            if (input.size() < part)
-                input.resize(run_size);
-            read_at(offset, input.data(), part);
-            offset += part;
-            left -= part;
-            ended = decoder.decode(input.data(), part, left == 0, deliver);
-        } while (!ended && left > 0);
+            const auto part =
+                static_cast<std::size_t>(std::min<std::uint64_t>(span.left, run_size));
+            fetch_data(span, input.data(), part);
+            ended = decoder.decode(input.data(), part, span.left == 0, deliver);
+        } while (!ended && span.left > 0);
         if (!ended)
             fail_archive(FailureKind::damaged,
                          "damaged entry " + name + ": its data ends early (wrong size)", name);
@@ -416,7 +553,12 @@ void ZipReader::read(const ZipEntry &entry, const Sink &sink) const {
     if (produced != entry.size)
         fail_archive(FailureKind::damaged, name + " is shorter than it declares (wrong size)",
                      name);
-    if (crc != entry.crc)
+    if (span.cipher)
+        check_code(entry, span, input);
+    // AE-2 stores no CRC: the authentication code stands in for it.
+    const bool crc_stored =
+        entry.encryption != Encryption::aes || entry.aes_version != winzipaes::ae_2;
+    if (crc_stored && crc != entry.crc)
         fail_archive(FailureKind::damaged, "damaged entry " + name + ": CRC mismatch", name);
 }
 

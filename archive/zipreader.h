@@ -14,11 +14,12 @@
 //    field gives it, where the raw names differ), method, sizes, CRC (where the local header
 //    carries them);
 //  - two entries' data overlap, or an entry reaches into the central directory;
-//  - an entry is encrypted, or compressed by a method other than stored, deflate, bzip2, LZMA,
-//    XZ and Zstandard (PPMd and Deflate64 are named in the cause).
-// While an entry is read, data beyond its declared size, short data and a wrong CRC fail it;
-// so does an XZ stream that needs more than 128 MiB, or an LZMA dictionary or Zstandard window
-// larger than that.
+//  - an entry is compressed by a method other than stored, deflate, bzip2, LZMA, XZ and
+//    Zstandard (PPMd and Deflate64 are named in the cause), or encrypted otherwise than with
+//    WinZip AES or the traditional PKWARE encryption.
+// While an entry is read, data beyond its declared size, short data, a wrong CRC and, for an
+// encrypted entry, a wrong authentication code fail it; so does an XZ stream that needs more
+// than 128 MiB, or an LZMA dictionary or Zstandard window larger than that.
 #pragma once
 
 #include "archive/decoder.h"
@@ -29,17 +30,22 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace zrv {
+
+class EntryCipher;
+
+enum class Encryption { none, zipcrypto, aes };
 
 struct ZipEntry {
     std::string name;         // raw bytes, as the central directory holds them
     std::string unicode_name; // the Info-ZIP Unicode path field, where it belongs to `name`
     unsigned host = zip::host_msdos;
     std::uint16_t flags = 0;
-    std::uint16_t method = 0;
+    std::uint16_t method = 0; // of compression: for WinZip AES, the real one from its field
     std::uint16_t dos_time = 0;
     std::uint16_t dos_date = 0;
     std::uint32_t crc = 0;
@@ -49,6 +55,10 @@ struct ZipEntry {
     std::uint64_t header_offset = 0;
     std::uint64_t data_offset = 0;
     struct timespec mtime {};
+    Encryption encryption = Encryption::none;
+    std::uint16_t aes_version = 0; // from the 0x9901 field: AE-1 or AE-2
+    int aes_strength = 0;          // 1, 2 or 3 for 128, 192 or 256 bits
+    std::uint16_t aes_method = 0;  // the compression method the field names
 };
 
 class ZipReader {
@@ -56,6 +66,14 @@ public:
     // Reads and checks the central directory and every local header of the open file `fd`;
     // `path` names the archive in failures.
     ZipReader(int fd, const std::string &path);
+    ~ZipReader();
+    ZipReader(const ZipReader &) = delete;
+    ZipReader &operator=(const ZipReader &) = delete;
+
+    // Checks `password` (UTF-8; may be empty) against every encrypted entry before anything is
+    // read: where there is one, fails with password_needed when the password is empty and with
+    // password_wrong when it does not open them all. Keeps each entry's keys, not the password.
+    void use_password(const std::string &password);
 
     const std::vector<ZipEntry> &entries() const { return list; }
 
@@ -71,6 +89,17 @@ private:
     void read_at(std::uint64_t offset, void *buffer, std::size_t size) const;
     void read_directory();
     void check_local_headers();
+    void check_encryption(ZipEntry &entry) const;
+    // Where an entry's compressed data lies, and the cipher that decrypts it, if any.
+    struct DataSpan {
+        std::uint64_t offset;
+        std::uint64_t left;
+        std::unique_ptr<EntryCipher> cipher;
+    };
+    DataSpan data_of(const ZipEntry &entry) const;
+    void fetch_data(DataSpan &span, unsigned char *buffer, std::size_t size) const;
+    void check_code(const ZipEntry &entry, DataSpan &span,
+                    std::vector<unsigned char> &buffer) const;
 
     int fd;
     std::string path;
@@ -81,6 +110,7 @@ private:
     std::vector<ZipEntry> list;
     mutable std::vector<unsigned char> input;
     mutable Decoders decoders;
+    std::vector<std::string> keys; // by entry, for the encrypted ones: secrets
 };
 
 } // namespace zrv

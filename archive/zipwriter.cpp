@@ -2,6 +2,7 @@
 
 #include "archive/failure.h"
 #include "archive/names.h"
+#include "archive/winzipaes.h"
 #include "archive/zipformat.h"
 
 #include <fcntl.h>
@@ -82,6 +83,10 @@ std::string time_fields(const struct timespec &mtime) {
     return out;
 }
 
+std::uint16_t method_field_of(Method method) {
+    return method == Method::deflated ? zip::method_deflated : zip::method_stored;
+}
+
 std::uint32_t narrow(std::uint64_t value) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, zip::size_overflow));
 }
@@ -132,9 +137,25 @@ void ZipWriter::patch(std::uint64_t offset, const std::string &bytes) {
         write_at(offset, bytes.data(), bytes.size());
 }
 
-void ZipWriter::begin_entry(const EntryHeader &entry, Method entry_method) {
+std::uint16_t ZipWriter::flags() const {
+    return static_cast<std::uint16_t>((is_valid_utf8(header.name) ? zip::flag_utf8 : 0) |
+                                      (encrypted ? zip::flag_encrypted : 0));
+}
+
+std::uint16_t ZipWriter::method_field() const {
+    return encrypted ? winzipaes::method : method_field_of(method);
+}
+
+std::uint16_t ZipWriter::version(bool needs_zip64) const {
+    if (encrypted)
+        return winzipaes::version_needed;
+    return needs_zip64 ? version_needed_zip64 : version_needed;
+}
+
+void ZipWriter::begin_entry(const EntryHeader &entry, Method entry_method, bool entry_encrypted) {
     header = entry;
     method = entry_method;
+    encrypted = entry_encrypted;
     zip64 = header.size >= zip64_threshold;
     header_offset = gathered_at + gathered.size();
     compressed = 0;
@@ -147,11 +168,13 @@ void ZipWriter::begin_entry(const EntryHeader &entry, Method entry_method) {
         zip::put64(extra, 0);
     }
     extra += time_fields(header.mtime);
+    if (encrypted)
+        extra += winzipaes::extra_field(method_field_of(method));
     std::string local;
     zip::put32(local, zip::local_header_signature);
-    zip::put16(local, zip64 ? version_needed_zip64 : version_needed);
-    zip::put16(local, is_valid_utf8(header.name) ? zip::flag_utf8 : 0);
-    zip::put16(local, method == Method::deflated ? zip::method_deflated : zip::method_stored);
+    zip::put16(local, version(zip64));
+    zip::put16(local, flags());
+    zip::put16(local, method_field());
     put_dos_time(local, header.mtime.tv_sec);
     zip::put32(local, 0); // CRC and sizes, filled in at the end of the entry
     zip::put32(local, zip64 ? zip::size_overflow : 0);
@@ -172,7 +195,8 @@ void ZipWriter::write(const unsigned char *data, std::size_t size) {
     gathered_at += size;
 }
 
-void ZipWriter::end_entry(std::uint64_t size, std::uint32_t crc) {
+void ZipWriter::end_entry(std::uint64_t size, std::uint32_t data_crc) {
+    const std::uint32_t crc = encrypted ? 0 : data_crc;
     if (!zip64 && (size >= zip::size_overflow || compressed >= zip::size_overflow))
         fail(FailureKind::cannot_write, "cannot write archive " + path + ": " + header.name +
                                             " grew past the size announced for it");
@@ -203,15 +227,17 @@ void ZipWriter::end_entry(std::uint64_t size, std::uint32_t crc) {
         extra += zip64_values;
     }
     extra += time_fields(header.mtime);
+    if (encrypted)
+        extra += winzipaes::extra_field(method_field_of(method));
     std::uint32_t attributes = static_cast<std::uint32_t>(header.mode) << 16;
     if (S_ISDIR(header.mode))
         attributes |= msdos_folder_attribute;
     std::string &record = directory;
     zip::put32(record, zip::central_header_signature);
     zip::put16(record, made_by_unix);
-    zip::put16(record, zip64_values.empty() ? version_needed : version_needed_zip64);
-    zip::put16(record, is_valid_utf8(header.name) ? zip::flag_utf8 : 0);
-    zip::put16(record, method == Method::deflated ? zip::method_deflated : zip::method_stored);
+    zip::put16(record, version(!zip64_values.empty()));
+    zip::put16(record, flags());
+    zip::put16(record, method_field());
     put_dos_time(record, header.mtime.tv_sec);
     zip::put32(record, crc);
     zip::put32(record, zip64 ? zip::size_overflow : narrow(compressed));

@@ -30,7 +30,9 @@ public:
     // Writes to the open, empty file `fd`; `path` names it in error messages.
     ZipWriter(int fd, const std::string &path);
 
-    void begin_entry(const EntryHeader &header, Method method);
+    // An encrypted entry gets WinZip's AES method and field; its data, written as it is, must
+    // be salt, verifier, ciphertext and code, and its CRC is not stored.
+    void begin_entry(const EntryHeader &header, Method method, bool encrypted = false);
     void write(const unsigned char *data, std::size_t size);
     void end_entry(std::uint64_t size, std::uint32_t crc);
     // Writes the central directory. The file is complete when this returns.
@@ -61,9 +63,14 @@ private:
     // The entry being written.
     EntryHeader header{};
     Method method = Method::stored;
+    bool encrypted = false;
     bool zip64 = false;
     std::uint64_t header_offset = 0;
     std::uint64_t compressed = 0;
+
+    std::uint16_t flags() const;
+    std::uint16_t method_field() const;
+    std::uint16_t version(bool needs_zip64) const;
 };
 
 } // namespace zrv

@@ -1,5 +1,6 @@
 #include "archive/zrv_archive.h"
 
+#include "archive/crypto.h"
 #include "archive/failure.h"
 #include "archive/names.h"
 #include "archive/pack.h"
@@ -65,28 +66,54 @@ std::string text_or_empty(const wchar_t *text) {
     return text == nullptr ? std::string() : zrv::utf8_from_wide(text);
 }
 
+// The password's UTF-8 copy, wiped when the call is over.
+class PasswordCopy {
+public:
+    explicit PasswordCopy(const wchar_t *password) : text(text_or_empty(password)) {}
+    ~PasswordCopy() { zrv::crypto::cleanse(text); }
+    PasswordCopy(const PasswordCopy &) = delete;
+    PasswordCopy &operator=(const PasswordCopy &) = delete;
+    const std::string &get() const { return text; }
+
+private:
+    std::string text;
+};
+
 } // namespace
 
-extern "C" int ZWZipCompress_t(const wchar_t *file_list, const wchar_t *folder_list,
-                               const wchar_t *archive_path, int flag) {
+extern "C" int ZWZipCompressWithPassword(const wchar_t *file_list, const wchar_t *folder_list,
+                                         const wchar_t *archive_path, int flag,
+                                         const wchar_t *password) {
     return report_outcome([&] {
+        const PasswordCopy secret(password);
         const std::string archive = text_or_empty(archive_path);
         if (archive.empty())
             zrv::fail(zrv::FailureKind::other, "cannot pack: no archive path");
         zrv::pack(zrv::split_path_list(text_or_empty(file_list)),
                   zrv::split_path_list(text_or_empty(folder_list)), archive,
-                  flag != 0 ? zrv::Compression::deflate : zrv::Compression::stored);
+                  flag != 0 ? zrv::Compression::deflate : zrv::Compression::stored, secret.get());
     });
 }
 
-extern "C" int ZWZipExtract(const wchar_t *archive_path, const wchar_t *target_folder) {
+extern "C" int ZWZipCompress_t(const wchar_t *file_list, const wchar_t *folder_list,
+                               const wchar_t *archive_path, int flag) {
+    return ZWZipCompressWithPassword(file_list, folder_list, archive_path, flag, nullptr);
+}
+
+extern "C" int ZWZipExtractWithPassword(const wchar_t *archive_path, const wchar_t *target_folder,
+                                        const wchar_t *password) {
     return report_outcome([&] {
+        const PasswordCopy secret(password);
         const std::string archive = text_or_empty(archive_path);
         const std::string target = text_or_empty(target_folder);
         if (archive.empty() || target.empty())
             zrv::fail(zrv::FailureKind::other, "cannot unpack: no archive or target folder");
-        zrv::unpack(archive, target);
+        zrv::unpack(archive, target, secret.get());
     });
+}
+
+extern "C" int ZWZipExtract(const wchar_t *archive_path, const wchar_t *target_folder) {
+    return ZWZipExtractWithPassword(archive_path, target_folder, nullptr);
 }
 
 extern "C" int ZWZipLastFailure(void) {

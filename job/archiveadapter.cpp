@@ -1,5 +1,6 @@
 #include "job/archiveadapter.h"
 
+#include "archive/crypto.h"
 #include "archive/zrv_archive.h"
 
 #include <QFileInfo>
@@ -40,17 +41,30 @@ QString unpack_target(const QString &archive_path) {
     return info.absolutePath() + separator() + info.baseName();
 }
 
-bool pack(const QString &file_list, const QString &folder_list, const QString &archive_path) {
+bool pack(const QString &file_list, const QString &folder_list, const QString &archive_path,
+          const QString &password) {
     const std::wstring files = file_list.toStdWString();
     const std::wstring folders = folder_list.toStdWString();
     const std::wstring archive = archive_path.toStdWString();
-    return ZWZipCompress_t(files.c_str(), folders.c_str(), archive.c_str(), 1) != 0;
+    if (password.isEmpty())
+        return ZWZipCompress_t(files.c_str(), folders.c_str(), archive.c_str(), 1) != 0;
+    std::wstring secret = password.toStdWString();
+    const bool packed = ZWZipCompressWithPassword(files.c_str(), folders.c_str(), archive.c_str(),
+                                                  1, secret.c_str()) != 0;
+    zrv::crypto::cleanse(secret.data(), secret.size() * sizeof(wchar_t));
+    return packed;
 }
 
-bool unpack(const QString &archive_path, const QString &target_folder) {
+bool unpack(const QString &archive_path, const QString &target_folder, const QString &password) {
     const std::wstring archive = archive_path.toStdWString();
     const std::wstring target = target_folder.toStdWString();
-    return ZWZipExtract(archive.c_str(), target.c_str()) != 0;
+    if (password.isEmpty())
+        return ZWZipExtract(archive.c_str(), target.c_str()) != 0;
+    std::wstring secret = password.toStdWString();
+    const bool unpacked =
+        ZWZipExtractWithPassword(archive.c_str(), target.c_str(), secret.c_str()) != 0;
+    zrv::crypto::cleanse(secret.data(), secret.size() * sizeof(wchar_t));
+    return unpacked;
 }
 
 void print_line(const QString &text) {

@@ -16,8 +16,11 @@ QString new_archive_path(const QDateTime &now);
 // The folder an archive is unpacked into: beside the archive, named after its base name.
 QString unpack_target(const QString &archive_path);
 
-bool pack(const QString &file_list, const QString &folder_list, const QString &archive_path);
-bool unpack(const QString &archive_path, const QString &target_folder);
+// An empty password packs without encryption, and unpacks archives that need none.
+bool pack(const QString &file_list, const QString &folder_list, const QString &archive_path,
+          const QString &password = QString());
+bool unpack(const QString &archive_path, const QString &target_folder,
+            const QString &password = QString());
 
 // Writes one line to standard output in the system's 8-bit encoding and flushes it.
 void print_line(const QString &text);

@@ -1,6 +1,7 @@
 #include "job/archiveadapter.h"
 #include "job/failuretext.h"
 #include "job/jobresult.h"
+#include "job/jobpassword.h"
 #include "job/progresswindow.h"
 #include "job/workerthread.h"
 #include "window/cofferbox.h"
@@ -40,10 +41,12 @@ void Cofferbox::slot_encryption() {
     const auto progress =
         std::make_shared<JobProgress>(encrypt_mode ? 0 : static_cast<int>(file_set.size()));
     auto *progress_window = new ProgressWindow(this, status_label.text(), progress);
+    const std::shared_ptr<JobPassword> password = JobPassword::take_for_job(this);
     job_latch.begin();
     try {
-        start_worker_thread([this, progress] {
+        start_worker_thread([this, progress, password] {
             zrv::attach_progress(progress.get());
+            JobPassword::attach(password.get());
             do_work();
         });
     } catch (const boost::thread_resource_error &) {

@@ -1,6 +1,8 @@
 #include "job/archiveadapter.h"
+#include "job/jobpassword.h"
 #include "job/jobprogress.h"
 #include "job/jobresult.h"
+#include "job/passwordprompt.h"
 #include "window/cofferbox.h"
 
 QString Cofferbox::join_paths(const QMap<QString, QString> &set) {
@@ -20,12 +22,16 @@ void Cofferbox::do_work() {
     JobProgress *progress = JobProgress::of_this_thread();
     JobResult result;
     bool is_ok = false;
+    bool is_password_protected = false;
     if (encrypt_mode) {
         const QString file_list = join_paths(file_set);
         const QString folder_list = join_paths(dir_set);
         const QString archive_path =
             archive_adapter::new_archive_path(QDateTime::currentDateTime());
-        is_ok = archive_adapter::pack(file_list, folder_list, archive_path);
+        const JobPassword *password = JobPassword::of_this_thread();
+        is_password_protected = password != nullptr && !password->packing().isEmpty();
+        is_ok = archive_adapter::pack(file_list, folder_list, archive_path,
+                                      is_password_protected ? password->packing() : QString());
         archive_adapter::print_line(is_ok ? QStringLiteral("加密成功")
                                           : QStringLiteral("加密失败"));
         result.add_packing(is_ok, progress);
@@ -44,7 +50,7 @@ void Cofferbox::do_work() {
                 progress->archive_number = ++number;
             }
             const bool unpacked =
-                archive_adapter::unpack(it.key(), archive_adapter::unpack_target(it.key()));
+                password_prompt::unpack(this, it.key(), archive_adapter::unpack_target(it.key()));
             archive_adapter::print_line(unpacked ? QStringLiteral("解密成功")
                                                  : QStringLiteral("解密失败"));
             result.add_unpacking(it.key(), unpacked, progress);
@@ -55,6 +61,7 @@ void Cofferbox::do_work() {
 
     result.is_encryption = encrypt_mode;
     result.is_ok = is_ok;
+    result.is_password_protected = is_password_protected;
     emit signal_end_work(result.to_variant());
     job_latch.end();
 }

@@ -74,14 +74,23 @@ QStringList entries(const QString &folder) {
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-bool pack(const QStringList &files, const QStringList &folders, const QString &archive, int flag) {
-    return ZWZipCompress_t(files.join(',').toStdWString().c_str(),
-                           folders.join(',').toStdWString().c_str(), archive.toStdWString().c_str(),
-                           flag) != 0;
+bool pack(const QStringList &files, const QStringList &folders, const QString &archive, int flag,
+          const QString &password) {
+    const std::wstring file_list = files.join(',').toStdWString();
+    const std::wstring folder_list = folders.join(',').toStdWString();
+    const std::wstring path = archive.toStdWString();
+    if (password.isNull())
+        return ZWZipCompress_t(file_list.c_str(), folder_list.c_str(), path.c_str(), flag) != 0;
+    return ZWZipCompressWithPassword(file_list.c_str(), folder_list.c_str(), path.c_str(), flag,
+                                     password.toStdWString().c_str()) != 0;
 }
 
-bool unpack(const QString &archive, const QString &target) {
-    return ZWZipExtract(archive.toStdWString().c_str(), target.toStdWString().c_str()) != 0;
+bool unpack(const QString &archive, const QString &target, const QString &password) {
+    const std::wstring path = archive.toStdWString(), folder = target.toStdWString();
+    if (password.isNull())
+        return ZWZipExtract(path.c_str(), folder.c_str()) != 0;
+    return ZWZipExtractWithPassword(path.c_str(), folder.c_str(),
+                                    password.toStdWString().c_str()) != 0;
 }
 
 static void snapshot_below(const QByteArray &folder, const QByteArray &relative, Tree &tree) {

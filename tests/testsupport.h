@@ -37,10 +37,11 @@ void forge_zip(const QString &path, const QByteArray &entries);
 QByteArray zip_objections(const QString &archive, int flag);
 QStringList entries(const QString &folder); // sorted
 
-// Calls the archive component the way the program does, with wide strings.
+// Calls the archive component the way the program does, with wide strings; with a password
+// (not null), through the calls that take one.
 bool pack(const QStringList &files, const QStringList &folders, const QString &archive,
-          int flag = 1);
-bool unpack(const QString &archive, const QString &target);
+          int flag = 1, const QString &password = QString());
+bool unpack(const QString &archive, const QString &target, const QString &password = QString());
 
 // An entry as a person or program sees it: type 'f', 'd' or 'l', permission bits, modification
 // time (none for links), and contents (a hash for large files) or link target.

@@ -49,6 +49,28 @@ touch -d @$1 in/dated; cp -a in/dated expected/
 }
 )";
 
+// ae1 [bad]: turns the WinZip AE-2 archive a.zip (of in/) into AE-1, which stores each entry's
+// CRC: the CRC of its data, or with "bad" a wrong one.
+const char ae1_function[] = R"(ae1() {
+/usr/bin/python3 - "$@" <<'END'
+import os, struct, sys, zipfile, zlib
+z, d = zipfile.ZipFile('a.zip'), bytearray(open('a.zip', 'rb').read())
+d = bytearray(bytes(d).replace(b'\x01\x99\x07\x00\x02\x00AE', b'\x01\x99\x07\x00\x01\x00AE'))
+at = z.start_dir
+for i in z.infolist():
+    f = i.filename.rstrip('/')
+    data = b'' if i.is_dir() else open(f, 'rb').read()
+    if os.path.islink(f):
+        data = os.readlink(f).encode()
+    crc = zlib.crc32(data) ^ (len(sys.argv) > 1)
+    struct.pack_into('<I', d, i.header_offset + 14, crc)
+    struct.pack_into('<I', d, at + 16, crc)
+    at += 46 + sum(struct.unpack_from('<HHH', d, at + 28))
+open('a.zip', 'wb').write(d)
+END
+}
+)";
+
 // Cancels the call it watches once `fraction` of its total is done: 0 before the call starts,
 // 1 at the very end of its data, never when negative.
 struct CancelAt : zrv::Progress {
@@ -75,6 +97,8 @@ private slots:
     void refused_archives_leave_nothing();
     void odd_but_honest_archives_unpack_data();
     void odd_but_honest_archives_unpack();
+    void password_protected_archives_data();
+    void password_protected_archives();
     void existing_targets_are_never_merged();
     void pack_failures_leave_nothing_data();
     void pack_failures_leave_nothing();
@@ -181,7 +205,9 @@ a file where a folder is needed | needs a folder | ["f=1", "f/x=2"] | ["f/", "f/
 bad CRC | CRC | [{"name": "big", "method": 8, "data": "0", "repeat": 3000000, "crc": 1234}]
 more data than declared | more than it declares | [{"name": "big", "method": 8, "data": "0", "repeat": 3000000, "declared_size": 1000}]
 less data than declared | wrong size | [{"name": "big", "method": 8, "data": "0", "repeat": 3000000, "declared_size": 5000000}]
-encrypted entry | encrypted | [{"name": "a", "flags": 1}]
+encrypted, no password | no password | [{"name": "a", "data": "twelve bytes", "flags": 1}]
+strong encryption | strong encryption | [{"name": "a", "data": "twelve bytes", "flags": 65}]
+method 99, no AES field | method 99 | [{"name": "a", "data": "twelve bytes", "method_id": 99}]
 unknown compression method | compression method | [{"name": "a", "method_id": 77}]
 PPMd from 7-Zip | uses compression method 98 (PPMd) | made by seq 9999 > b; 7zz a -tzip -mm=PPMd -bso0 bad.zip b
 Deflate64 from 7-Zip | uses compression method 9 (Deflate64) | made by seq 9999 > b; 7zz a -tzip -mm=Deflate64 -bso0 bad.zip b
@@ -308,6 +334,71 @@ void TestArchive::odd_but_honest_archives_unpack() {
         shown << (listed.contains(mode) ? mode : listed.contains(time) ? time : line);
     }
     QCOMPARE(shown, listed);
+}
+
+void TestArchive::password_protected_archives_data() {
+    // Who makes a.zip of in/ ("ours" with a password through the C API, else a peer's command);
+    // the password given to unpack it (none when empty); whether one bit in the middle of the
+    // archive, inside a large file's ciphertext, is flipped first; the kind of failure
+    // ZWZipLastFailure then reports, 0 when in/ unpacks whole.
+    QTest::addColumn<QString>("maker");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("flipped");
+    QTest::addColumn<int>("kind");
+    for (const QStringList &row : table_rows(R"(
+ours, a password that is not ASCII | ours 密码 pass | 密码 pass | 0 | 0
+ours, the wrong password | ours 密码 pass | 密码 pasS | 0 | 3
+ours, no password | ours 密码 pass |  | 0 | 2
+ours, one bit of ciphertext flipped | ours 密码 pass | 密码 pass | 1 | 8
+7-Zip, AES-256 | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in | k7 | 0 | 0
+7-Zip, AES-128 | 7zz a -tzip -snl -pk7 -mem=AES128 a.zip in | k7 | 0 | 0
+7-Zip, AES-256, the wrong password | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in | k8 | 0 | 3
+7-Zip's made AE-1 | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in; ae1 | k7 | 0 | 0
+AE-1 with a wrong CRC | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in; ae1 bad | k7 | 0 | 8
+7-Zip, AES-256, one bit flipped | 7zz a -tzip -snl -pk7 -mem=AES256 a.zip in | k7 | 1 | 8
+7-Zip's ZipCrypto (CRC check byte) | 7zz a -tzip -snl -pk7 -mem=ZipCrypto a.zip in | k7 | 0 | 0
+7-Zip, ZipCrypto, the wrong password | 7zz a -tzip -snl -pk7 -mem=ZipCrypto a.zip in | k8 | 0 | 3
+zip -e's ZipCrypto (time check byte) | zip -qry -P z1 a.zip in | z1 | 0 | 0
+zip -e, the wrong password | zip -qry -P z1 a.zip in | z2 | 0 | 3
+zip -e, no password | zip -qry -P z1 a.zip in |  | 0 | 2
+zip -e, one bit flipped | zip -qry -P z1 a.zip in | z1 | 1 | 8
+mixed, plain and encrypted | zip -qry a.zip in -x in/small; zip -qP m a.zip in/small | m | 0 | 0
+)"))
+        QTest::newRow(qPrintable(row[0])) << row[1] << row[2] << (row[3] == "1") << row[4].toInt();
+}
+
+void TestArchive::password_protected_archives() {
+    QFETCH(QString, maker);
+    QFETCH(QString, password);
+    QFETCH(bool, flipped);
+    QFETCH(int, kind);
+    WorkingFolder dir;
+    // Files of one piece and of several, stored and deflated, an empty one and a link.
+    sh(".", R"(mkdir -p in/sub; head -c 1500000 /dev/urandom > in/random.bin; echo hi > in/small
+: > in/empty; seq 300000 > in/sub/seq.txt; ln -s small in/link)");
+    if (maker.startsWith("ours ")) {
+        const QString secret = maker.mid(5);
+        QVERIFY(pack({}, {dir.filePath("in")}, "a.zip", 1, secret));
+        const CommandResult tested = run("7zz", {"t", "-p" + secret, "a.zip"});
+        QVERIFY2(tested.exit_code == 0, tested.output.right(2000));
+        QVERIFY(run("7zz", {"x", "-p" + secret, "-o7z", "a.zip"}).exit_code == 0);
+        QCOMPARE(snapshot("7z/in"), snapshot("in"));
+        QVERIFY(run("7zz", {"t", "-p" + secret + "x", "a.zip"}).exit_code != 0);
+    } else {
+        sh(".", ae1_function + maker);
+    }
+    if (flipped)
+        sh(".", R"sh(n=$(($(stat -c %s a.zip) / 2)); b=$(od -An -tu1 -j$n -N1 a.zip)
+printf "\\$(printf %o $((b ^ 4)))" | dd of=a.zip bs=1 seek=$n conv=notrunc status=none)sh");
+    const QStringList before = entries(".");
+    bool ok = false;
+    const QByteArray error = capture(2, [&] { ok = unpack("a.zip", "out", password); });
+    QCOMPARE(ZWZipLastFailure(), kind);
+    QVERIFY2(ok == (kind == 0) && error.count('\n') == int(!ok), error);
+    if (kind == 0)
+        QCOMPARE(snapshot("out/in"), snapshot("in"));
+    else
+        QCOMPARE(entries("."), before);
 }
 
 void TestArchive::existing_targets_are_never_merged() {

@@ -7,6 +7,7 @@
 #include "window/cofferbox.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
@@ -179,6 +180,8 @@ QStringList controls(QWidget *parent = window) {
             texts << "label " + label->text();
         else if (auto *push = qobject_cast<QPushButton *>(widget))
             texts << "button " + push->text();
+        else if (auto *check = qobject_cast<QCheckBox *>(widget))
+            texts << "check " + check->text();
         else if (auto *combo = qobject_cast<QComboBox *>(widget))
             texts << "mode " + combo->currentText();
         else if (auto *view = qobject_cast<QTableWidget *>(widget))
@@ -290,12 +293,16 @@ void check_what_a_person_sees() {
                                          : "label 请选择后缀名为(*.zrvdata)文件解密。",
                                  "table 文件名|文件类型", "button 添加文件",
                                  packing ? "button 添加文件夹" : "button 添加文件夹 (off)",
-                                 "button 删除", "button 清除", "button 加密目录", "label ",
-                                 packing ? "button 加密" : "button 解密"}));
+                                 "button 删除", "button 清除", "button 加密目录", "label "}) +
+                        (packing ? QStringList({"check 设置密码", "button 加密"})
+                                 : QStringList{"button 解密"}));
     QCOMPARE(window->size(), QSize(600, 420));
     QCOMPARE(table->textElideMode(), Qt::ElideMiddle);
-    QTextLayout layout(texts.join("") + "正在中成功失败取消第个归档，共速度剩余约秒分小时",
-                       window->font());
+    // The progress window's and the password dialogs' texts too.
+    QTextLayout layout(
+        texts.join("") + "正在中成功失败取消第个归档，共速度剩余约秒分小时" +
+            "确认显示输入错误请重新受保护内容名仍然可见只有支持工具如才能打开此压缩包",
+        window->font());
     layout.beginLayout();
     layout.createLine();
     layout.endLayout();
@@ -307,8 +314,9 @@ void check_what_a_person_sees() {
 // "files FOLDER NAMES" (in quotes), "folder NAME" through the dialogs; "dialog BUTTON SHOWN"
 // (caption, start folder and filters; then cancelled); "busy" (a job starts); "empty" (no rows);
 // "clear"; "delete ROWS" (selected with Ctrl); "drop NAMES" (offered to copy) or "refuse NAMES";
-// "sh SCRIPT"; "pack ARCHIVE FILE" with the archive component; "forge ARCHIVE JSON" (zipforge);
-// "limit BYTES" (no file grows past that size until the test ends).
+// "sh SCRIPT"; "pack ARCHIVE FILE [PASSWORD]" with the archive component; "forge ARCHIVE JSON"
+// (zipforge); "limit BYTES" (no file grows past that size until the test ends); "tick" (the
+// password box).
 void take_steps(const QStringList &steps) {
     for (const QString &step : steps) {
         const QString verb = step.section(' ', 0, 0), rest = step.section(' ', 1);
@@ -336,7 +344,7 @@ void take_steps(const QStringList &steps) {
         } else if (verb == "sh") {
             sh(dir->path(), rest);
         } else if (verb == "pack") {
-            QVERIFY(pack({dir->filePath(names[1])}, {}, names[0]));
+            QVERIFY(pack({dir->filePath(names[1])}, {}, names[0], 1, names.value(2)));
         } else if (verb == "forge") {
             forge_zip(dir->filePath(names[0]), rest.section(' ', 1).toUtf8());
         } else if (verb == "limit") {
@@ -344,6 +352,9 @@ void take_steps(const QStringList &steps) {
             struct rlimit limit = file_size_limit;
             limit.rlim_cur = names[0].toULong();
             QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        } else if (verb == "tick") {
+            QTest::mouseClick(window->findChild<QCheckBox *>(), Qt::LeftButton, {},
+                              QPoint(5, window->findChild<QCheckBox *>()->height() / 2));
         } else if (verb == "busy") {
             window->slot_start_work();
         } else if (verb == "empty") {
@@ -363,6 +374,60 @@ void take_steps(const QStringList &steps) {
             QCOMPARE(drop(names), verb == "drop");
         }
     }
+}
+
+// Answers the password dialogs that open from now on, one answer each: types the password
+// (in both fields when packing) and accepts, or cancels. Records what each showed: "twice" for
+// the packing dialog once its fields behaved (hidden text, OK off while empty or different,
+// shown when asked), else its message.
+void answer_password_dialogs(QStringList answers, QStringList *seen) {
+    if (answers.isEmpty())
+        return;
+    const auto is_password_dialog = [](QWidget *dialog) {
+        return dialog->windowTitle() == "设置密码" || dialog->windowTitle() == "输入密码";
+    };
+    when_dialog_opens(
+        [=](QWidget *dialog) {
+            const QList<QLineEdit *> fields = dialog->findChildren<QLineEdit *>();
+            QPushButton *ok = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+            const bool twice = dialog->windowTitle() == "设置密码";
+            const QString answer = answers.first();
+            if (twice) {
+                bool behaved = fields.size() == 2 && !ok->isEnabled();
+                for (QLineEdit *field : fields)
+                    behaved = behaved && field->echoMode() == QLineEdit::Password;
+                QTest::keyClicks(fields[0], answer);
+                QTest::keyClicks(fields[1], answer + "x");
+                behaved = behaved && !ok->isEnabled();
+                QTest::keyClick(fields[1], Qt::Key_Backspace);
+                behaved = behaved && ok->isEnabled() == !answer.isEmpty();
+                dialog->findChild<QCheckBox *>()->click();
+                behaved = behaved && fields[1]->echoMode() == QLineEdit::Normal;
+                *seen << (behaved ? "twice" : "misbehaved");
+            } else {
+                *seen << dialog->findChild<QLabel *>()->text();
+                QTest::keyClicks(fields[0], answer);
+            }
+            answer_password_dialogs(answers.mid(1), seen);
+            if (answer == "cancel")
+                cancel(dialog);
+            else
+                ok->click();
+        },
+        is_password_dialog);
+}
+
+// The archive in AddData that is not one of `before`: whether 7-Zip needs `password` for it.
+QString archive_made(const QString &password, const QStringList &before) {
+    QStringList made = QDir("AddData").entryList({"*.zrvdata"});
+    for (const QString &old : before)
+        made.removeOne(old);
+    if (made.size() != 1)
+        return made.join(", ");
+    const QString path = "AddData/" + made[0];
+    const bool opens = run("7zz", {"t", "-p" + password, path}).exit_code == 0;
+    const bool needs = run("7zz", {"t", "-pnot" + password, path}).exit_code != 0;
+    return opens && needs ? "protected" : opens ? "plain" : "broken";
 }
 
 class UrlRecorder : public QObject {
@@ -389,6 +454,8 @@ private slots:
     void packing_outcomes();
     void unpacking_job_data();
     void unpacking_job();
+    void password_protected_jobs_data();
+    void password_protected_jobs();
     void closing_the_window_during_a_job();
     void cancelling_a_long_job_data();
     void cancelling_a_long_job();
@@ -476,7 +543,8 @@ void TestWindow::packing_job() {
     QCOMPARE(outcome.status, "正在加密中");
     QCOMPARE(outcome.disabled,
              QStringList({"mode 加密 (off)", "button 添加文件 (off)", "button 添加文件夹 (off)",
-                          "button 删除 (off)", "button 清除 (off)", "button 加密 (off)"}));
+                          "button 删除 (off)", "button 清除 (off)", "check 设置密码 (off)",
+                          "button 加密 (off)"}));
     QCOMPARE(outcome.lines, QStringList{"加密成功"});
     // A job of a moment never shows its progress. Afterwards: idle, with nothing selected.
     QVERIFY(!outcome.progress_shown);
@@ -604,6 +672,66 @@ void TestWindow::unpacking_job() {
     QCOMPARE(after.size(), before.size() + made.size()); // and nothing went
     // Still unpacking: the folder button stays off.
     QCOMPARE(disabled_controls(), QStringList{"button 添加文件夹 (off)"});
+}
+
+void TestWindow::password_protected_jobs_data() {
+    // Steps that pick; the answers to the password dialogs in turn (a password, or "cancel");
+    // what they showed; the message ("none" when no job ran); the new files and archive, or
+    // when no job ran, the rows the table keeps. Archives p and q, protected by "pw", are made
+    // first.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<QStringList>("seen");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("made");
+    for (const QStringList &row : table_rows(R"(
+packing, the box left off | files . "a.txt" |  |  | 文件加密成功 | plain
+packing, a password typed twice | files . "a.txt"; tick | s3cret | twice | 文件加密成功 | protected
+packing, the dialog cancelled | files . "a.txt"; tick | cancel | twice | none | f:a.txt
+unpacking, wrong then right | mode 解密; files . "p.zrvdata" | bad, pw | ASK, WRONG | 文件解密成功 | p/one=1
+unpacking, wrong, given up | mode 解密; files . "p.zrvdata" | bad, cancel | ASK, WRONG | 文件解密失败 | 
+two, asked once | mode 解密; files . "p.zrvdata" "q.zrvdata" | pw | ASK | 文件解密成功 | p/one=1, q/one=1
+)"))
+        QTest::newRow(qPrintable(row[0]))
+            << QStringList{"pack p.zrvdata one pw", "pack q.zrvdata one pw"} + row[1].split("; ")
+            << row[2].split(", ", Qt::SkipEmptyParts)
+            << QString(row[3])
+                   .replace("ASK", "“p.zrvdata”受密码保护，请输入密码：")
+                   .replace("WRONG", "密码错误，请重新输入。“p.zrvdata”受密码保护，请输入密码：")
+                   .split(", ", Qt::SkipEmptyParts)
+            << row[4] << row[5].split(", ", Qt::SkipEmptyParts);
+}
+
+void TestWindow::password_protected_jobs() {
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, answers);
+    QFETCH(QStringList, seen);
+    QFETCH(QString, message);
+    QFETCH(QStringList, made);
+    sh(".", "printf 1 > one");
+    take_steps(steps);
+    const QStringList archives_before = QDir("AddData").entryList({"*.zrvdata"});
+    const Tree before = snapshot(dir->path());
+    QStringList shown;
+    answer_password_dialogs(answers, &shown);
+    if (message == "none") {
+        click("加密");
+        QCOMPARE(listed_rows(), made);
+        QCOMPARE(snapshot(dir->path()), before);
+    } else {
+        QCOMPARE(run_job().text, message);
+        QStringList made_now;
+        const Tree after = snapshot(dir->path());
+        for (auto it = after.cbegin(); it != after.cend(); ++it)
+            if (!before.contains(it.key()) && it->type == 'f' && !it.key().endsWith(".zrvdata"))
+                made_now << it.key() + "=" + it->content;
+        if (mode_box->currentText() == "加密")
+            made_now << archive_made(answers.value(0), archives_before);
+        QCOMPARE(made_now, made);
+    }
+    QCOMPARE(shown, seen);
+    QCOMPARE(QDir("AddData").entryList({"*.zrvdata"}).size() - archives_before.size(),
+             int(mode_box->currentText() == "加密" && message != "none"));
 }
 
 void TestWindow::closing_the_window_during_a_job() {

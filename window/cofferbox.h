@@ -43,6 +43,8 @@ public slots:
 private:
     // Drops join the selection as the add buttons do; the drop target lives beside the window.
     friend class DropTarget;
+    // So does the password option, which adds its box and takes over the run button.
+    friend class PasswordOption;
 
     void make_connections();
     void setup_table();
