@@ -1,6 +1,7 @@
 #include "archive/unpack.h"
 
 #include "archive/failure.h"
+#include "archive/linkcheck.h"
 #include "archive/names.h"
 #include "archive/platform.h"
 #include "archive/progress.h"
@@ -31,8 +32,6 @@ namespace {
 
 // How many numbered names ("a (2)"...) are tried for one name before giving up.
 constexpr int max_numbered_names = 100000;
-// Links followed through other links before the path counts as a loop, as the kernel's.
-constexpr int max_link_hops = 40;
 // The longest link target a Linux system takes, and what all targets may hold together.
 constexpr std::size_t max_link_target = 4095;
 constexpr std::size_t max_link_bytes = 16 << 20;
@@ -42,7 +41,7 @@ constexpr std::size_t record_size = 1 << 20;
 constexpr std::size_t max_bytes_in_flight = 8 << 20;
 constexpr std::size_t max_records_in_flight = 1024;
 
-enum class Kind { file, folder, link };
+using Kind = EntryKind;
 
 // What is set on a file or folder once its contents are in place.
 struct Attributes {
@@ -133,7 +132,7 @@ void push_or_stop(RecordQueue &queue, Record record) {
 
 // What has been made in the staging folder, as a tree of names: each folder is held once,
 // whatever its depth, and found by its parent and name.
-class StagingTree {
+class StagingTree final : public NameTree {
 public:
     struct Node {
         Node(int parent, std::string name, Kind kind)
@@ -145,16 +144,20 @@ public:
         Attributes attributes{};
         std::string link_target;
     };
-    static constexpr int root = 0;
+    static constexpr int root = NameTree::top;
 
     StagingTree() { nodes.emplace_back(root, std::string(), Kind::folder); }
 
     Node &operator[](int id) { return nodes[static_cast<std::size_t>(id)]; }
     const Node &operator[](int id) const { return nodes[static_cast<std::size_t>(id)]; }
     std::size_t size() const { return nodes.size(); }
+    std::size_t node_count() const override { return nodes.size(); }
+    int parent_of(int node) const override { return (*this)[node].parent; }
+    Kind kind_of(int node) const override { return (*this)[node].kind; }
+    const std::string &target_of(int link) const override { return (*this)[link].link_target; }
 
     // The node called `name` in the folder `parent`, or -1.
-    int find(int parent, const std::string &name) const {
+    int find(int parent, const std::string &name) const override {
         const auto found = children.find({parent, name});
         return found == children.end() ? -1 : found->second;
     }
@@ -184,74 +187,6 @@ private:
     std::map<std::pair<int, std::string>, int> children;
     std::map<std::pair<int, std::string>, int> numbers;
 };
-
-// Whether links lead outside the tree. Each link is followed once and remembered, so the
-// check is linear in the links and their targets; links that loop lead nowhere and so stay.
-class LinkCheck {
-public:
-    explicit LinkCheck(const StagingTree &tree)
-        : tree(tree), state(tree.size(), State::unchecked), ends(tree.size()) {}
-    // False when the link `id` leads outside the tree.
-    bool stays_inside(int id, int hops = 0);
-
-private:
-    // Where a path has got to: a node, and how many names below it that the tree does not
-    // hold (a path can only come back up out of those, never go through a link).
-    struct Location {
-        int node = StagingTree::root;
-        std::size_t beyond = 0;
-    };
-    enum class State : char { unchecked, checking, inside, outside };
-    bool follow(Location &at, const std::string &target, int hops);
-
-    const StagingTree &tree;
-    std::vector<State> state;
-    std::vector<Location> ends;
-};
-
-bool LinkCheck::stays_inside(int id, int hops) {
-    const auto index = static_cast<std::size_t>(id);
-    if (state[index] == State::checking || state[index] == State::unchecked) {
-        if (state[index] == State::checking)
-            return true; // a loop: the kernel stops it, so it cannot leave
-        state[index] = State::checking;
-        Location at{tree[id].parent, 0};
-        const bool inside = follow(at, tree[id].link_target, hops);
-        state[index] = inside ? State::inside : State::outside;
-        ends[index] = at;
-    }
-    return state[index] == State::inside;
-}
-
-bool LinkCheck::follow(Location &at, const std::string &target, int hops) {
-    if (target.empty() || target[0] == '/')
-        return false;
-    for (const std::string &component : path_components(target)) {
-        if (component == "..") {
-            if (at.beyond > 0)
-                --at.beyond;
-            else if (at.node == StagingTree::root)
-                return false;
-            else
-                at.node = tree[at.node].parent;
-            continue;
-        }
-        const int child = at.beyond > 0 ? -1 : tree.find(at.node, component);
-        if (child < 0 || tree[child].kind == Kind::file) {
-            ++at.beyond;
-        } else if (tree[child].kind == Kind::folder) {
-            at.node = child;
-        } else if (hops >= max_link_hops ||
-                   state[static_cast<std::size_t>(child)] == State::checking) {
-            ++at.beyond; // too many links or a loop: nothing is reached through it
-        } else {
-            if (!stays_inside(child, hops + 1))
-                return false;
-            at = ends[static_cast<std::size_t>(child)];
-        }
-    }
-    return true;
-}
 
 class Unpacker {
 public:
@@ -620,14 +555,18 @@ void Unpacker::extract_entries() {
 }
 
 // Links are made after every file, so no file is ever written through one, and only when
-// none leads outside the folder, also by way of other links.
+// each, followed as the kernel follows it in the finished tree, ends inside the folder.
 void Unpacker::make_links() {
     LinkCheck check(tree);
     for (const int id : links) {
         progress.stop_if_cancelled();
-        if (!check.stays_inside(id))
-            fail_archive("the link " + tree.path(std::string(), id).substr(1) +
-                         " leads outside the folder");
+        const LinkCheck::Verdict verdict = check.verdict(id);
+        const std::string name = tree.path(std::string(), id).substr(1);
+        if (verdict == LinkCheck::Verdict::outside)
+            fail_archive("the link " + name + " leads outside the folder");
+        if (verdict == LinkCheck::Verdict::loops)
+            fail_archive("the link " + name + " loops or passes through more than " +
+                         std::to_string(LinkCheck::max_link_hops) + " links");
     }
     for (const int id : links) {
         if (::symlinkat(tree[id].link_target.c_str(), folder_fd(tree[id].parent),

@@ -7,7 +7,8 @@
 //  - types: files, folders and links only; devices, pipes and sockets fail the archive;
 //  - bits: permission bits only, never setuid, setgid or sticky;
 //  - links: made after every file, so nothing is written through one, and only when every
-//    link, followed through the others, stays inside the folder; a target is at most
+//    link, followed through the others as the kernel follows it (linkcheck.h), stays inside
+//    the folder and passes through at most 40 links; a target is at most
 //    max_link_target bytes, all targets together at most max_link_bytes;
 //  - sizes: what an entry inflates to must be exactly its declared size, and all declared
 //    sizes together must fit in the free space;
