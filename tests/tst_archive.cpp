@@ -298,6 +298,7 @@ archive folders made for a call that fails | in/missing.txt |  | new/deeper/a.zr
 a control character in a name |  | odd/control | AddData/a.zrvdata | odd/control/bad\x1B[0m.txt | control character
 a link that leads out to a folder |  | odd/to a folder | AddData/a.zrvdata | odd/to a folder/l | outside the folder, to a folder
 a link that leads out to nothing |  | odd/to nothing | AddData/a.zrvdata | odd/to nothing/l | outside the folder, to nothing
+links that loop |  | odd/loop | AddData/a.zrvdata | odd/loop/a | loops
 )"))
         QTest::newRow(qPrintable(row[0])) << row.mid(1, 4) << row[5].toUtf8();
 }
@@ -306,10 +307,10 @@ void TestArchive::pack_failures_leave_nothing() {
     QFETCH(QStringList, call);
     QFETCH(QByteArray, reason);
     WorkingFolder dir;
-    sh(".", R"(mkdir -p in AddData odd/control 'odd/to a folder' 'odd/to nothing'
+    sh(".", R"(mkdir -p in AddData odd/control 'odd/to a folder' 'odd/to nothing' odd/loop
 echo data > in/file.txt; mkfifo in/pipe; echo old > AddData/old.zrvdata
 echo data > $'odd/control/bad\e[0m.txt'; ln -s /usr 'odd/to a folder/l'
-ln -s ../../../nowhere 'odd/to nothing/l')");
+ln -s ../../../nowhere 'odd/to nothing/l'; ln -s b odd/loop/a; ln -s a odd/loop/b)");
     const Tree before = snapshot(".");
     // Picked paths are absolute, as the dialogs give them: lists split at commas before a "/".
     const auto absolute = [](const QString &list) {
