@@ -228,7 +228,6 @@ private:
     int cursor = StagingTree::root;
     UniqueFd cursor_fd{-1};
     std::vector<int> links;
-    std::size_t link_bytes = 0;
     // The file being written and its path.
     UniqueFd file{-1};
     std::string file_name;
