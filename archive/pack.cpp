@@ -6,6 +6,7 @@
 #include "archive/platform.h"
 #include "archive/progress.h"
 #include "archive/survey.h"
+#include "archive/unpacklimits.h"
 #include "archive/winzipaes.h"
 #include "archive/zipwriter.h"
 
@@ -588,12 +589,18 @@ void Packer::add_link(const std::string &path, const std::string &name, const st
         fail(FailureKind::cannot_pack,
              "cannot pack " + path + ": the link changed while it was read");
     target.resize(static_cast<std::size_t>(length));
+    struct stat led_to;
+    const bool leads_somewhere = ::stat(path.c_str(), &led_to) == 0;
+    // The unpacker refuses a link the kernel cannot follow to its end.
+    if (!leads_somewhere && errno == ELOOP)
+        fail(FailureKind::cannot_pack, "cannot pack " + path +
+                                           ": the link loops or passes through more than " +
+                                           std::to_string(max_link_hops) + " links");
     if (stays_in_top_folder(name, std::string(target.begin(), target.end()))) {
         add_from_memory(header_for(name, info, S_IFLNK), std::move(target));
         return;
     }
-    struct stat led_to;
-    if (::stat(path.c_str(), &led_to) != 0)
+    if (!leads_somewhere)
         fail(FailureKind::cannot_pack,
              "cannot pack " + path + ": the link leads outside the folder, to nothing");
     if (S_ISDIR(led_to.st_mode))

@@ -10,6 +10,8 @@
 // the reader before the failure leaves it.
 #pragma once
 
+#include "archive/linkcheck.h"
+
 #include <sys/types.h>
 
 #include <condition_variable>
@@ -22,7 +24,7 @@
 
 namespace zrv {
 
-enum class Kind { file, folder, link };
+using Kind = EntryKind;
 
 // What is set on a file or folder once its contents are in place.
 struct Attributes {

@@ -190,14 +190,21 @@ void Staging::write_record(Record &record) {
 }
 
 // Links are made after every file, so no file is ever written through one, and only when
-// none leads outside the folder, also by way of other links.
+// each, followed as the kernel follows it in the finished tree, ends inside the folder.
 void Staging::make_links() {
     LinkCheck check(tree);
     for (const int id : links) {
         progress.stop_if_cancelled();
-        if (!check.stays_inside(id))
-            fail_archive(FailureKind::unsafe, "the link " + tree.path(std::string(), id).substr(1) +
-                                                  " leads outside the folder");
+        const LinkCheck::Verdict verdict = check.verdict(id);
+        const std::string name = tree.path(std::string(), id).substr(1);
+        if (verdict == LinkCheck::Verdict::outside)
+            fail_archive(FailureKind::unsafe, "the link " + name + " leads outside the folder",
+                         name);
+        if (verdict == LinkCheck::Verdict::loops)
+            fail_archive(FailureKind::unsafe,
+                         "the link " + name + " loops or passes through more than " +
+                             std::to_string(max_link_hops) + " links",
+                         name);
     }
     for (const int id : links) {
         if (::symlinkat(tree[id].link_target.c_str(), folder_fd(tree[id].parent),

@@ -12,7 +12,7 @@ namespace zrv {
 
 // What has been made in the staging folder, as a tree of names: each folder is held once,
 // whatever its depth, and found by its parent and name.
-class StagingTree {
+class StagingTree final : public NameTree {
 public:
     struct Node {
         Node(int parent, std::string name, Kind kind)
@@ -24,16 +24,20 @@ public:
         Attributes attributes{};
         std::string link_target;
     };
-    static constexpr int root = 0;
+    static constexpr int root = NameTree::top;
 
     StagingTree() { nodes.emplace_back(root, std::string(), Kind::folder); }
 
     Node &operator[](int id) { return nodes[static_cast<std::size_t>(id)]; }
     const Node &operator[](int id) const { return nodes[static_cast<std::size_t>(id)]; }
     std::size_t size() const { return nodes.size(); }
+    std::size_t node_count() const override { return nodes.size(); }
+    int parent_of(int node) const override { return (*this)[node].parent; }
+    Kind kind_of(int node) const override { return (*this)[node].kind; }
+    const std::string &target_of(int link) const override { return (*this)[link].link_target; }
 
     // The node called `name` in the folder `parent`, or -1.
-    int find(int parent, const std::string &name) const {
+    int find(int parent, const std::string &name) const override {
         const auto found = children.find({parent, name});
         return found == children.end() ? -1 : found->second;
     }

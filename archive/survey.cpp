@@ -2,6 +2,7 @@
 
 #include "archive/names.h"
 #include "archive/platform.h"
+#include "archive/unpacklimits.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -83,10 +84,16 @@ void survey_link(const std::string &path, const std::string &name, const struct 
     if (static_cast<std::size_t>(length) >= target.size())
         return cannot_pack(survey, path, "the link changed while it was read");
     target.resize(static_cast<std::size_t>(length));
+    struct stat led_to;
+    const bool leads_somewhere = ::stat(path.c_str(), &led_to) == 0;
+    // The unpacker refuses a link the kernel cannot follow to its end.
+    if (!leads_somewhere && errno == ELOOP)
+        return cannot_pack(survey, path,
+                           "the link loops or passes through more than " +
+                               std::to_string(max_link_hops) + " links");
     if (stays_in_top_folder(name, target))
         return;
-    struct stat led_to;
-    if (::stat(path.c_str(), &led_to) != 0)
+    if (!leads_somewhere)
         return cannot_pack(survey, path, "the link leads outside the folder, to nothing");
     if (S_ISDIR(led_to.st_mode))
         return cannot_pack(survey, path, "the link leads outside the folder, to a folder");

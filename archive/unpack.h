@@ -11,8 +11,9 @@
 //    max_link_bytes, and none is empty or holds a NUL (EntryCheck::check_link_size,
 //    EntryCheck::check_link_target);
 //  - links: made after every file, so nothing is written through one, and only when every
-//    link, followed through the others as the kernel follows it, stays inside the folder
-//    (LinkCheck::stays_inside, called by Staging::make_links);
+//    link, followed through the others as the kernel follows it in the finished tree, stays
+//    inside the folder and passes through at most max_link_hops links (LinkCheck::verdict,
+//    called by Staging::make_links);
 //  - sizes: what an entry inflates to must be exactly its declared size (ZipReader::read), and
 //    all declared sizes together must fit in the free space (EntryCheck::survey);
 //  - collisions: a name taken twice is numbered "a (2).txt", "a (3).txt"... (Staging::claim_name);
