@@ -17,6 +17,7 @@
 #include "archive/progress.h"
 #include "archive/zrv_archive.h"
 
+#include <dirent.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -52,7 +53,7 @@ void on_stop_signal(int signal) {
     stop_signal = signal;
 }
 
-constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 // Thrown once a signal has asked the bench to stop, so that it still cleans up.
 struct Stopped {};
@@ -71,6 +72,7 @@ struct Measure {
 // Forks and waits for a child that runs `child_work`, then returns its time and peak memory,
 // which are its own. Earlier writes are flushed first, so no run pays for the one before it.
 Measure measure_child(const std::function<void()> &child_work) {
+    stop_if_signalled();
     ::sync();
     std::fflush(nullptr);
     const auto start = std::chrono::steady_clock::now();
@@ -131,28 +133,34 @@ std::wstring wide(const fs::path &path) {
     return path.wstring();
 }
 
-// Makes the folder `folder` and every folder under it open to its owner, since an unpacked copy
-// of a real tree may hold folders that forbid listing or removing.
-void open_up(const fs::path &folder) {
-    ::chmod(folder.c_str(), 0700);
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        if (it->symlink_status(error).type() == fs::file_type::directory)
-            open_up(it->path());
+// Removes `path` and everything under it without following links. Each folder is opened up to
+// its owner first, since an unpacked copy of a real tree may hold folders that forbid listing or
+// removing, and closed before going deeper, so that depth costs no file descriptors.
+bool remove_path(const std::string &path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return errno == ENOENT;
+    if (!S_ISDIR(info.st_mode))
+        return ::unlink(path.c_str()) == 0;
+    if ((info.st_mode & S_IRWXU) != S_IRWXU)
+        ::chmod(path.c_str(), S_IRWXU);
+    std::vector<std::string> names;
+    if (DIR *folder = ::opendir(path.c_str())) {
+        while (const dirent *entry = ::readdir(folder)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.emplace_back(entry->d_name);
+        }
+        ::closedir(folder);
     }
+    bool removed = true;
+    for (const std::string &name : names)
+        removed = remove_path(path + '/' + name) && removed;
+    return ::rmdir(path.c_str()) == 0 && removed;
 }
 
-// Removes `path` and everything under it, never following a link out of it.
 void remove_tree(const fs::path &path) {
-    std::error_code error;
-    if (fs::remove_all(path, error) != static_cast<std::uintmax_t>(-1) && !error)
-        return;
-    if (fs::symlink_status(path, error).type() == fs::file_type::directory)
-        open_up(path);
-    fs::remove_all(path, error);
-    if (error)
-        std::fprintf(stderr, "zrv_bench: could not remove all of %s: %s\n", path.c_str(),
-                     error.message().c_str());
+    if (!remove_path(path.string()))
+        std::fprintf(stderr, "zrv_bench: could not remove all of %s\n", path.c_str());
 }
 
 // Removes everything in the bench's folder `base`, leaving the folder.
