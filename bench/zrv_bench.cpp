@@ -3,17 +3,18 @@
 //
 // Usage: zrv_bench [--size-mb N] [--large-mb N] [--entries N,N,...] [--dir PATH] [--tree PATH]
 //                  [--shapes-only 1] [--progress 1]
-// Defaults: a 500 MB generated corpus, a 2048 MB single file, and trees of 10,000, 100,000 and
-// 1,000,000 small files; --large-mb 0 and --entries 0 leave those parts out.
+// In turn it packs and unpacks a generated corpus of --size-mb (default 500), packs one file of
+// --large-mb (default 2048; 0 leaves it out), unpacks small archives shaped to cost time or
+// memory (deep, link-heavy, repetitive) made by Python's zipfile, and last packs and unpacks
+// trees of --entries small files (default 10000,100000,1000000; 0 leaves them out) to show the
+// cost per entry.
 // Everything is made in a fresh folder of its own created under --dir (default: the temporary
-// folder), and only that folder is removed at the end, whatever happens.
+// folder), and only that folder is removed at the end, on success, failure or a stop signal.
 // --tree packs a real folder in place as the corpus, such as /usr/include: generated text
 // compresses unlike real text, so a size or speed seen on one should be checked on the other.
-// The tree is only read, links and all, by every tool.
+// Every tool only reads the tree, links and all.
 // --progress attaches a progress object to every call of ours, as the program does, to show
-// what watching costs. Then it unpacks small archives shaped to cost time or memory (deep,
-// link-heavy, repetitive), made by Python's zipfile, and prints the peak memory and time of each.
-// Last it packs and unpacks the trees of small files, to show the cost per entry.
+// what watching costs.
 #include "archive/progress.h"
 #include "archive/zrv_archive.h"
 
