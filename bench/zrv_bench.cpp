@@ -608,6 +608,8 @@ void run(const Options &options, const fs::path &base) {
 } // namespace
 
 int main(int argc, char **argv) {
+    // A line at a time, so that a long run shows each figure as it comes, even in a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     Options options;
     if (!parse_options(argc, argv, options)) {
         std::fprintf(stderr, "usage: zrv_bench [--size-mb N] [--large-mb N] [--entries N,N,...] "
