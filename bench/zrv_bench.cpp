@@ -464,10 +464,10 @@ void measure_large_file(const fs::path &base, std::uint64_t large_mb) {
 }
 
 // A tree of `files` small files, packed and unpacked once by each tool: the cost per entry.
-// Every unpacked copy stays until all are made, for the same reason as above.
+// Every unpacked copy stays until all are made, since files made after a large delete pay for
+// it on a disk mounted with discard.
 void measure_scale(const fs::path &base, std::uint64_t files) {
     std::printf("generating %llu small files\n", static_cast<unsigned long long>(files));
-    std::fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
     const fs::path tree = base / "tree";
     const std::uint64_t folders = generate_small_files(tree, files);
