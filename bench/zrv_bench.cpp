@@ -378,27 +378,12 @@ void require_ours(const Measure &run, const std::string &what) {
         throw std::runtime_error(what + " with the component failed (its reason is above)");
 }
 
-// Packs and unpacks `folder` (absolute) with each tool, in place: the tools are given its name
-// from the folder above it, as a person would run them.
-void measure_folder(const fs::path &base, const fs::path &folder) {
-    const fs::path above = folder.has_filename() ? folder.parent_path() : folder;
-    const std::string name = folder.has_filename() ? folder.filename().string() : ".";
-    const fs::path ours_zip = base / "ours.zrvdata";
-    const fs::path zip_zip = base / "zip.zip";
-    const fs::path bsdtar_zip = base / "bsdtar.zip";
-    const Measure pack_ours = measure(
-        [&] { return ZWZipCompress_t(L"", wide(folder).c_str(), wide(ours_zip).c_str(), 1) != 0; });
-    require_ours(pack_ours, "packing " + folder.string());
-    // -y keeps links as links, as the component and bsdtar do.
-    const Measure pack_zip = measure_tool({"zip", "-r", "-6", "-q", "-y", zip_zip, name}, above);
-    const Measure pack_bsdtar =
-        measure_tool({"bsdtar", "--format", "zip", "-cf", bsdtar_zip, name}, above);
-
-    // Unpacking is short and the disk is shared: each tool unpacks five times, in turns, and
-    // keeps its best run. Nothing is deleted between runs: on a disk mounted with discard, the
-    // first files made after a large delete pay for it. The turns rotate so that no tool always
-    // goes first.
-    Measure unpack_ours, unpack_unzip, unpack_bsdtar;
+// Unpacking is short and the disk is shared: each tool unpacks five times, in turns, and
+// keeps its best run. Nothing is deleted between runs: on a disk mounted with discard, the
+// first files made after a large delete pay for it. The turns rotate so that no tool always
+// goes first.
+void measure_unpacking(const fs::path &base, const fs::path &ours_zip, Measure &unpack_ours,
+                       Measure &unpack_unzip, Measure &unpack_bsdtar) {
     constexpr int unpack_rounds = 5;
     for (int round = 0; round < unpack_rounds; ++round) {
         const std::string suffix = std::to_string(round);
@@ -435,6 +420,26 @@ void measure_folder(const fs::path &base, const fs::path &folder) {
             best->ok = all_ok;
         }
     }
+}
+
+// Packs and unpacks `folder` (absolute) with each tool, in place: the tools are given its name
+// from the folder above it, as a person would run them.
+void measure_folder(const fs::path &base, const fs::path &folder) {
+    const fs::path above = folder.has_filename() ? folder.parent_path() : folder;
+    const std::string name = folder.has_filename() ? folder.filename().string() : ".";
+    const fs::path ours_zip = base / "ours.zrvdata";
+    const fs::path zip_zip = base / "zip.zip";
+    const fs::path bsdtar_zip = base / "bsdtar.zip";
+    const Measure pack_ours = measure(
+        [&] { return ZWZipCompress_t(L"", wide(folder).c_str(), wide(ours_zip).c_str(), 1) != 0; });
+    require_ours(pack_ours, "packing " + folder.string());
+    // -y keeps links as links, as the component and bsdtar do.
+    const Measure pack_zip = measure_tool({"zip", "-r", "-6", "-q", "-y", zip_zip, name}, above);
+    const Measure pack_bsdtar =
+        measure_tool({"bsdtar", "--format", "zip", "-cf", bsdtar_zip, name}, above);
+
+    Measure unpack_ours, unpack_unzip, unpack_bsdtar;
+    measure_unpacking(base, ours_zip, unpack_ours, unpack_unzip, unpack_bsdtar);
 
     print_row("pack", pack_ours, pack_zip, "zip -r -6");
     print_row("pack", pack_ours, pack_bsdtar, "bsdtar");
