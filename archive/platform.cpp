@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -171,6 +172,25 @@ std::vector<std::string> make_folders(const std::string &path) {
         fail_errno(FailureKind::cannot_create_target, "cannot create folder", path);
     }
     return created;
+}
+
+bool list_folder(const std::string &path, std::vector<std::string> &names) {
+    names.clear();
+    DIR *dir = ::opendir(path.c_str());
+    if (dir == nullptr)
+        return false;
+    errno = 0;
+    while (const dirent *child = ::readdir(dir)) {
+        const std::string name = child->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+        errno = 0;
+    }
+    const int read_error = errno;
+    ::closedir(dir);
+    errno = read_error;
+    std::sort(names.begin(), names.end());
+    return read_error == 0;
 }
 
 } // namespace zrv
