@@ -134,10 +134,13 @@ Tree snapshot(const QString &root) {
 QList<QStringList> table_rows(const char *text) {
     QStringList lines;
     for (const QString &line : QString(text).split('\n', Qt::SkipEmptyParts)) {
-        if (line.startsWith(' ') && !lines.isEmpty())
-            lines.last() += ' ' + line.mid(line.indexOf(QRegularExpression("[^ ]")));
-        else
+        if (line.startsWith(' ') && !lines.isEmpty()) {
+            QString &row = lines.last();
+            const QString rest = line.mid(line.indexOf(QRegularExpression("[^ ]")));
+            row = row.endsWith('\\') ? row.chopped(1) + rest : row + ' ' + rest;
+        } else {
             lines << line;
+        }
     }
     QList<QStringList> rows;
     for (const QString &line : lines) {
