@@ -252,7 +252,8 @@ device node | special file | zipforge | [{"name": "dev", "mode": 8612}] | [{"nam
 FIFO | special file | zipforge | [{"name": "fifo", "mode": 4516}] | [{"name": "fifo", "mode":
     33188}]
 a link target of 4096 bytes, 4095 in the control: a limit off by one either way fails
-    | longer than 4095 bytes | zipforge | [{"name": "l", "mode": 41471, "data": "a/", "repeat": 2048}]
+    | longer than 4095 bytes | zipforge
+    | [{"name": "l", "mode": 41471, "data": "a/", "repeat": 2048}]
     | [{"name": "l", "mode": 41471, "data": "a/aa/", "repeat": 819}]
 a file where a folder is needed | needs a folder | zipforge | ["f=1", "f/x=2"] | ["f/", "f/x=2"]
 bad CRC | CRC | zipforge | [{"name": "big", "method": 8, "data": "0", "repeat": 3000000, "crc":

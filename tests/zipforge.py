@@ -7,10 +7,11 @@ everywhere. An entry may be an object: name (UTF-8) or name_hex; data, repeated 
 method (0 stored, 8 deflate, 93 Zstandard in two frames); flags (default 0x800 for non-ASCII
 names); mode (Unix; none for DOS); dos_attributes (the low byte of the external attributes);
 dos_time ("YYYY-MM-DD HH:MM:SS", local, default 1980-01-01 00:00:00); unix_time (an extended
-timestamp); unicode_path (an Info-ZIP Unicode path field, for each header's own name). Lies: crc, declared_size, compressed_size,
-zip64_size (in a ZIP64 field), method_id, local_name (in the local header only, with flags of
-its own), header_of (the index of an earlier entry whose local header it shares), flip (the
-offset of a byte of compressed data with one bit flipped), payload_hex (the compressed data)."""
+timestamp); unicode_path (an Info-ZIP Unicode path field, for each header's own name). Lies:
+crc, declared_size, compressed_size, zip64_size (in a ZIP64 field), method_id, local_name (in
+the local header only, with flags of its own), header_of (the index of an earlier entry whose
+local header it shares), flip (the offset of a byte of compressed data with one bit flipped),
+payload_hex (the compressed data)."""
 import json
 import re
 import struct
@@ -73,8 +74,8 @@ def forge(output, entries, count=None, keep=None, zip64_end=None):
         time, date = h << 11 | mi << 5 | sec // 2, (y - 1980) << 9 | mo << 5 | d
         offsets.append(offsets[e["header_of"]] if "header_of" in e else len(body))
         if "header_of" not in e:
-            body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, local_flags, method, time, date, crc,
-                                compressed, size, len(local_name), len(local_extra))
+            body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, local_flags, method, time, date,
+                                crc, compressed, size, len(local_name), len(local_extra))
             body += local_name + local_extra + payload
         made_by = (3 if "mode" in e else 0) << 8 | 20  # Unix or DOS
         directory += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, made_by, 45, flags, method, time,
