@@ -134,8 +134,8 @@ private slots:
 
 void TestArchive::round_trip_data() {
     // A script making in/ and, in expected/, what unpacking must give; the picks (a folder ends
-    // with "/"); the compression flag; the archive. ZIP64 rows run only with COFFERBOX_SLOW=1:
-    // small entries follow the huge, sparse one, so sizes and offsets wrap 32 bits.
+    // with "/"); the compression flag. ZIP64 rows run only with COFFERBOX_SLOW=1: small entries
+    // follow the huge, sparse one, so sizes and offsets wrap 32 bits.
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QStringList>("picks");
     QTest::addColumn<int>("flag");
@@ -346,11 +346,10 @@ void TestArchive::refused_archives_leave_nothing() {
 }
 
 void TestArchive::odd_but_honest_archives_unpack_data() {
-    // The archive, JSON for zipforge or a bash script that makes odd.zip with a peer; what
-    // unpacking gives, in the local zone UTC+8, in zipforge's notation, with " mode 755" or " time
-    // -31536000" where those matter, names that are not UTF-8 as "bytes:" and hex, and $(COMMAND)
-    // for what the command prints. Shapes that other readers take: the script checks first that
-    // unzip and Python read them.
+    // The archive: JSON for zipforge, or a bash script making odd.zip with a peer, which checks
+    // first that unzip and Python read shapes that other readers take. What unpacking gives, in
+    // the zone UTC+8, in zipforge's notation: " mode 755" or " time -31536000" where those matter,
+    // names that are not UTF-8 as "bytes:" and hex, $(COMMAND) for what the command prints.
     QTest::addColumn<bool>("scripted");
     QTest::addColumn<QByteArray>("archive");
     QTest::addColumn<QStringList>("listed");
