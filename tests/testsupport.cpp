@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QTest>
 
@@ -131,10 +132,25 @@ Tree snapshot(const QString &root) {
 }
 
 QList<QStringList> table_rows(const char *text) {
+    QStringList lines;
+    for (const QString &line : QString(text).split('\n', Qt::SkipEmptyParts)) {
+        if (line.startsWith(' ') && !lines.isEmpty()) {
+            QString &row = lines.last();
+            const QString rest = line.mid(line.indexOf(QRegularExpression("[^ ]")));
+            row = row.endsWith('\\') ? row.chopped(1) + rest : row + ' ' + rest;
+        } else {
+            lines << line;
+        }
+    }
     QList<QStringList> rows;
-    for (const QString &line : QString(text).split('\n', Qt::SkipEmptyParts))
+    for (const QString &line : lines) {
         rows << line.split(" | ");
-    return rows;
+        if (rows.last().size() != rows.first().size())
+            qFatal("the table row \"%s\" has %d cells, its header \"%s\" names %d columns",
+                   qPrintable(line), int(rows.last().size()), qPrintable(lines.first()),
+                   int(rows.first().size()));
+    }
+    return rows.mid(1);
 }
 
 QByteArray capture(int fd, const std::function<void()> &work) {

@@ -57,7 +57,10 @@ struct Node {
 using Tree = QMap<QString, Node>;
 Tree snapshot(const QString &root); // by relative path; names not UTF-8 as "bytes:" and hex
 
-// The rows of a table written one a line, columns separated by " | ", the row's name first.
+// The rows of a table written one a line, columns separated by " | ": first a header naming the
+// columns, then the scenarios, each its name first. A line that starts with a space continues
+// the row above, joined to it by one space, or by nothing after a line that ends in "\". A row
+// with more or fewer cells than the header stops the test program, naming the row.
 QList<QStringList> table_rows(const char *text);
 // What `work` wrote to the descriptor `fd` (1 standard output, 2 standard error).
 QByteArray capture(int fd, const std::function<void()> &work);

@@ -155,7 +155,7 @@ private slots:
 void TestLinks::unpacks_what_the_kernel_resolves_inside_data() {
     QTest::addColumn<QStringList>("graph");
     QTest::addColumn<QString>("refused");
-    const QList<QStringList> rows = table_rows(R"(
+    for (const QStringList &row : table_rows(R"(
 scenario | graph | refused as
 a chain of 39 links to a file | f=x, {chain 39 f} | no
 a chain of 40 links to a file | f=x, {chain 40 f} | no
@@ -184,9 +184,7 @@ dangling names, also through links | l -> nothing, m -> l, n -> m/more | no
 .. past a dangling link, where the kernel stops | d -> nothing, x -> d/../.. | no
 an absolute link | x -> /tmp | leads outside
 climbing out through a link to its own folder | self -> ., x -> self/self/.. | leads outside
-)");
-    QCOMPARE(rows.first(), QStringList({"scenario", "graph", "refused as"}));
-    for (const QStringList &row : rows.mid(1))
+)"))
         QTest::newRow(qPrintable(row[0])) << expand(row[1]) << row[2];
     for (quint32 seed = 1; seed <= 40; ++seed)
         QTest::newRow(qPrintable(QString("random graph, seed %1").arg(seed)))

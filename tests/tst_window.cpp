@@ -257,7 +257,9 @@ void answer_question(const QString &button, QString &asked) {
     QObject::connect(poll, &QTimer::timeout, [poll, button, &asked] {
         for (QWidget *top : QApplication::topLevelWidgets()) {
             auto *box = qobject_cast<QMessageBox *>(top);
-            if (box == nullptr || !box->isVisible() || box->windowTitle() != "无法打包的项目")
+            const bool asking =
+                box != nullptr && box->isVisible() && box->windowTitle() == "无法打包的项目";
+            if (!asking)
                 continue;
             poll->deleteLater();
             poll->stop();
@@ -288,21 +290,26 @@ void close_main_window() {
 void check_what_a_person_sees() {
     const bool packing = mode_box->currentText() == "加密";
     const QStringList texts = controls();
-    QCOMPARE(texts, QStringList({"label 选择类型：", packing ? "mode 加密" : "mode 解密",
-                                 packing ? "label 添加一部分文件和文件夹，可以打包加密。"
-                                         : "label 请选择后缀名为(*.zrvdata)文件解密。",
-                                 "table 文件名|文件类型", "button 添加文件",
-                                 packing ? "button 添加文件夹" : "button 添加文件夹 (off)",
-                                 "button 删除", "button 清除", "button 加密目录", "label "}) +
-                        (packing ? QStringList({"check 设置密码", "button 加密"})
-                                 : QStringList{"button 解密"}));
+    const QString hint = packing ? "label 添加一部分文件和文件夹，"
+                                   "可以打包加密。"
+                                 : "label 请选择后缀名为(*.zrvdata)文件解密。";
+    const QString off = packing ? "" : " (off)";
+    QStringList wanted = {"label 选择类型：", packing ? "mode 加密" : "mode 解密", hint};
+    wanted += {"table 文件名|文件类型", "button 添加文件"};
+    wanted += "button 添加文件夹" + off;
+    wanted += {"button 删除", "button 清除", "button 加密目录", "label "};
+    if (packing)
+        wanted += {"check 设置密码", "button 加密"};
+    else
+        wanted += "button 解密";
+    QCOMPARE(texts, wanted);
     QCOMPARE(window->size(), QSize(600, 420));
     QCOMPARE(table->textElideMode(), Qt::ElideMiddle);
     // The progress window's and the password dialogs' texts too.
-    QTextLayout layout(
-        texts.join("") + "正在中成功失败取消第个归档，共速度剩余约秒分小时" +
-            "确认显示输入错误请重新受保护内容名仍然可见只有支持工具如才能打开此压缩包",
-        window->font());
+    const char *more = "正在中成功失败取消第个归档，共速度剩余约秒分小时"
+                       "确认显示输入错误请重新受保护内容名仍然可见"
+                       "只有支持工具如才能打开此压缩包";
+    QTextLayout layout(texts.join("") + more, window->font());
     layout.beginLayout();
     layout.createLine();
     layout.endLayout();
@@ -497,25 +504,38 @@ void TestWindow::selecting_data() {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QStringList>("rows");
     for (const QStringList &row : table_rows(R"(
+scenario | steps | rows
 the window at start | sees | 
 switched to unpacking | mode 解密; sees | 
 switched to unpacking and back | mode 解密; mode 加密; sees | 
 unpacking chosen again | mode 解密; mode 解密; sees | 
 the dialog for files to pack | dialog 添加文件 选择加密的文件|.|All Files (*) | 
 the dialog for a folder to pack | dialog 添加文件夹 选择加密的文件|..|All Files (*) | 
-the dialog for unpacking | mode 解密; dialog 添加文件 选择解密的文件|AddData|ZRV file(*.zrvdata)|ZIP 压缩包 (*.zip)|所有文件 (*) | 
-awkward names, each listed once, in code unit order | files . "中文 名.txt" "a,b.txt" "Z.txt"; files . "a,b.txt" | f:Z.txt, f:a,b.txt, f:中文 名.txt
-folders before files, whatever their paths | folder folder; files . "a.txt"; folder Y | d:Y, d:folder, f:a.txt
-archives, and one typed without its suffix, when unpacking | mode 解密; files . "x.zrvdata"; files . "plain" | f:plain, f:x.zrvdata
-cleared, nothing comes back at the next rebuild | files . "a.txt"; folder folder; clear; empty; delete | 
-switching mode and back clears the selection | files . "a.txt"; folder folder; mode 解密; empty; mode 加密; files . "b.txt" | f:b.txt
-the mode chosen again keeps the selection and shows it | files . "a.txt"; folder folder; mode 加密 | d:folder, f:a.txt
-deleting a file row | files . "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete f:b.txt | d:same, f:a.txt, f:same
-deleting the folder row of a path also listed as a file | files . "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete d:same | f:a.txt, f:b.txt, f:same
-deleting the file row of a path also listed as a folder | files . "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete f:same f:a.txt | d:same, f:b.txt
-deleting with nothing selected | files . "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete | d:same, f:a.txt, f:b.txt, f:same
+the dialog for unpacking | mode 解密; dialog 添加文件 选择解密的文件|AddData|ZRV
+    file(*.zrvdata)|ZIP 压缩包 (*.zip)|所有文件 (*) | 
+awkward names, each listed once, in code unit order | files . "中文 名.txt" "a,b.txt" "Z.txt";
+    files . "a,b.txt" | f:Z.txt, f:a,b.txt, f:中文 名.txt
+folders before files, whatever their paths | folder folder; files . "a.txt"; folder Y | d:Y,
+    d:folder, f:a.txt
+archives, and one typed without its suffix, when unpacking | mode 解密; files . "x.zrvdata"; files
+    . "plain" | f:plain, f:x.zrvdata
+cleared, nothing comes back at the next rebuild | files . "a.txt"; folder folder; clear; empty;
+    delete | 
+switching mode and back clears the selection | files . "a.txt"; folder folder; mode 解密; empty;
+    mode 加密; files . "b.txt" | f:b.txt
+the mode chosen again keeps the selection and shows it | files . "a.txt"; folder folder; mode 加密
+    | d:folder, f:a.txt
+deleting a file row | files . "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder same; delete
+    f:b.txt | d:same, f:a.txt, f:same
+deleting the folder row of a path also listed as a file | files . "a.txt" "b.txt" "same"; sh rm same
+    && mkdir same; folder same; delete d:same | f:a.txt, f:b.txt, f:same
+deleting the file row of a path also listed as a folder | files . "a.txt" "b.txt" "same"; sh rm same
+    && mkdir same; folder same; delete f:same f:a.txt | d:same, f:b.txt
+deleting with nothing selected | files . "a.txt" "b.txt" "same"; sh rm same && mkdir same; folder
+    same; delete | d:same, f:a.txt, f:b.txt, f:same
 files dropped | drop b.txt a.txt | f:a.txt, f:b.txt
-a folder, a file and a web address dropped | drop a.txt https://example.org/c.zrvdata folder/ | d:folder, f:a.txt
+a folder, a file and a web address dropped | drop a.txt https://example.org/c.zrvdata folder/ |
+    d:folder, f:a.txt
 only a web address dropped | refuse https://example.org/c.zrvdata | 
 only a folder dropped while unpacking | mode 解密; refuse folder | 
 an archive and a folder dropped while unpacking | mode 解密; drop folder x.zrvdata | f:x.zrvdata
@@ -533,18 +553,23 @@ void TestWindow::selecting() {
 }
 
 void TestWindow::packing_job() {
-    sh("source", "mkdir -p 文件夹/empty; echo 内容 > '中文 文件.txt'; echo comma > a,b.txt\n"
-                 "seq 20000 > 文件夹/inner.txt");
+    sh("source", "mkdir -p 文件夹/empty; echo 内容 > '中文 文件.txt'\n"
+                 "echo comma > a,b.txt; seq 20000 > 文件夹/inner.txt");
     add_files("source", R"("中文 文件.txt" "a,b.txt")");
     add_folder("source/文件夹");
 
     const Outcome outcome = run_job();
     QCOMPARE(outcome.text, "文件加密成功");
     QCOMPARE(outcome.status, "正在加密中");
-    QCOMPARE(outcome.disabled,
-             QStringList({"mode 加密 (off)", "button 添加文件 (off)", "button 添加文件夹 (off)",
-                          "button 删除 (off)", "button 清除 (off)", "check 设置密码 (off)",
-                          "button 加密 (off)"}));
+    QCOMPARE(outcome.disabled, QStringList({
+                                   "mode 加密 (off)",
+                                   "button 添加文件 (off)",
+                                   "button 添加文件夹 (off)",
+                                   "button 删除 (off)",
+                                   "button 清除 (off)",
+                                   "check 设置密码 (off)",
+                                   "button 加密 (off)",
+                               }));
     QCOMPARE(outcome.lines, QStringList{"加密成功"});
     // A job of a moment never shows its progress. Afterwards: idle, with nothing selected.
     QVERIFY(!outcome.progress_shown);
@@ -559,7 +584,8 @@ void TestWindow::packing_job() {
                                                      QLocale::system().toString(today, "ddd") +
                                                      "\\.zrvdata$")),
              qPrintable(archives[0]));
-    QCOMPARE(outcome.info, "压缩包：AddData/ARCHIVE\n压缩包没有设置密码，任何拿到它的人都能打开");
+    QCOMPARE(outcome.info, "压缩包：AddData/ARCHIVE\n"
+                           "压缩包没有设置密码，任何拿到它的人都能打开");
     QCOMPARE(zip_objections("AddData/" + archives[0], 1), QByteArray());
     const CommandResult extracted = run("unzip", {"-q", "AddData/" + archives[0], "-d", "peer"});
     QVERIFY2(extracted.exit_code == 0, extracted.output);
@@ -582,13 +608,22 @@ void TestWindow::packing_outcomes_data() {
                         "../../nowhere odd/gone && python3 -c "
                         "\"__import__('socket').socket(1).bind('odd/socket')\"; folder odd";
     const QString asked = "无法打包“odd/fifo”：它是命名管道（FIFO）\n"
-                          "无法打包“odd/gone”：它是链接，指向文件夹之外，目标不存在\n"
+                          "无法打包“odd/gone”：它是链接，指向文件夹之外，"
+                          "目标不存在\n"
                           "无法打包“odd/socket”：它是套接字（socket）";
     for (const QStringList &row : table_rows(R"(
-a FIFO, a socket and a link out to nothing, skipped | ODD | 跳过这些项目并继续 | ASKED | 文件加密成功 | 压缩包：AddData/ARCHIVE; 有 3 项无法打包，已跳过，详见详细信息。; 压缩包没有设置密码，任何拿到它的人都能打开 | odd/ odd/file.txt
+scenario | steps | answer | asked | message | info | archived
+a FIFO, a socket and a link out to nothing, skipped | ODD | 跳过这些项目并继续 | ASKED |
+    文件加密成功 | 压缩包：AddData/ARCHIVE; 有 3
+    项无法打包，已跳过，详见详细信息。;
+    压缩包没有设置密码，任何拿到它的人都能打开 | odd/ odd/file.txt
 the same, cancelled at the question | ODD | 取消 | ASKED | 文件加密失败 | 已取消。 | 
-the archive folder is a file | sh rmdir AddData && touch AddData; files . "a.txt" |  |  | 文件加密失败 | 无法创建目标文件夹“./AddData”：Not a directory。请确认所在的文件夹可以写入。 | 
-the disk fills | sh head -c 2000000 /dev/urandom > big; files . "big"; limit 262144 |  |  | 文件加密失败 | 磁盘空间不足，无法写入“./AddData/ARCHIVE”。请腾出空间后再试。 | 
+the archive folder is a file | sh rmdir AddData && touch AddData; files . "a.txt" |  |  |
+    文件加密失败 | 无法创建目标文件夹“./AddData”：Not a
+    directory。请确认所在的文件夹可以写入。 | 
+the disk fills | sh head -c 2000000 /dev/urandom > big; files . "big"; limit 262144 |  |  |
+    文件加密失败 |
+    磁盘空间不足，无法写入“./AddData/ARCHIVE”。请腾出空间后再试。 | 
 )"))
         QTest::newRow(qPrintable(row[0]))
             << QString(row[1]).replace("ODD", odd).split("; ") << row[2]
@@ -634,10 +669,26 @@ void TestWindow::unpacking_job_data() {
     QTest::addColumn<QStringList>("made");
     QTest::addColumn<QStringList>("info");
     for (const QStringList &row : table_rows(R"(
-two archives, one outside the archive folder | mode 解密; files AddData "2026.zrvdata"; files elsewhere "a.b.zrvdata" | 文件解密成功 | 解密成功, 解密成功 | AddData/2026, AddData/2026/one=1, elsewhere/a, elsewhere/a/two=2 | AddData/2026.zrvdata：已解压到 AddData/2026; elsewhere/a.b.zrvdata：已解压到 elsewhere/a
-a text file renamed, before two good archives | mode 解密; files AddData "1 bad.zrvdata" "2026.zrvdata"; files elsewhere "a.b.zrvdata" | 文件解密失败 | 解密失败, 解密成功, 解密成功 | AddData/2026, AddData/2026/one=1, elsewhere/a, elsewhere/a/two=2 | AddData/1 bad.zrvdata：压缩包“AddData/1 bad.zrvdata”已损坏：它不是 ZIP 压缩包，或者不完整。请重新获取这个压缩包。; AddData/2026.zrvdata：已解压到 AddData/2026; elsewhere/a.b.zrvdata：已解压到 elsewhere/a
-an entry damaged, after a good archive | mode 解密; files AddData "2026.zrvdata" "z.zrvdata" | 文件解密失败 | 解密成功, 解密失败 | AddData/2026, AddData/2026/one=1 | AddData/2026.zrvdata：已解压到 AddData/2026; AddData/z.zrvdata：压缩包“AddData/z.zrvdata”已损坏，条目“年报.txt”：内容与校验值（CRC）不符。请重新获取这个压缩包。
-the target's name taken | mode 解密; sh mkdir AddData/2026; files AddData "2026.zrvdata" | 文件解密成功 | 解密成功 | AddData/2026, AddData/2026 (2), AddData/2026 (2)/one=1 | AddData/2026.zrvdata：已解压到 AddData/2026 (2)
+scenario | steps | message | lines | made | info
+two archives, one outside the archive folder | mode 解密; files AddData "2026.zrvdata"; files
+    elsewhere "a.b.zrvdata" | 文件解密成功 | 解密成功, 解密成功 | AddData/2026,
+    AddData/2026/one=1, elsewhere/a, elsewhere/a/two=2 | AddData/2026.zrvdata：已解压到
+    AddData/2026; elsewhere/a.b.zrvdata：已解压到 elsewhere/a
+a text file renamed, before two good archives | mode 解密; files AddData "1 bad.zrvdata"
+    "2026.zrvdata"; files elsewhere "a.b.zrvdata" | 文件解密失败 | 解密失败, 解密成功,
+    解密成功 | AddData/2026, AddData/2026/one=1, elsewhere/a, elsewhere/a/two=2 | AddData/1
+    bad.zrvdata：压缩包“AddData/1 bad.zrvdata”已损坏：它不是 ZIP
+    压缩包，或者不完整。请重新获取这个压缩包。;
+    AddData/2026.zrvdata：已解压到 AddData/2026; elsewhere/a.b.zrvdata：已解压到
+    elsewhere/a
+an entry damaged, after a good archive | mode 解密; files AddData "2026.zrvdata" "z.zrvdata" |
+    文件解密失败 | 解密成功, 解密失败 | AddData/2026, AddData/2026/one=1 |
+    AddData/2026.zrvdata：已解压到 AddData/2026;
+    AddData/z.zrvdata：压缩包“AddData/z.zrvdata”已损坏，条目“年报.txt”：内容\
+    与校验值（CRC）不符。请重新获取这个压缩包。
+the target's name taken | mode 解密; sh mkdir AddData/2026; files AddData "2026.zrvdata" |
+    文件解密成功 | 解密成功 | AddData/2026, AddData/2026 (2), AddData/2026 (2)/one=1 |
+    AddData/2026.zrvdata：已解压到 AddData/2026 (2)
 )"))
         QTest::newRow(qPrintable(row[0]))
             << row[1].split("; ") << row[2] << row[3].split(", ", Qt::SkipEmptyParts)
@@ -685,19 +736,25 @@ void TestWindow::password_protected_jobs_data() {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QStringList>("made");
     for (const QStringList &row : table_rows(R"(
+scenario | steps | answers | seen | message | made
 packing, the box left off | files . "a.txt" |  |  | 文件加密成功 | plain
-packing, a password typed twice | files . "a.txt"; tick | s3cret | twice | 文件加密成功 | protected
+packing, a password typed twice | files . "a.txt"; tick | s3cret | twice | 文件加密成功 |
+    protected
 packing, the dialog cancelled | files . "a.txt"; tick | cancel | twice | none | f:a.txt
-unpacking, wrong then right | mode 解密; files . "p.zrvdata" | bad, pw | ASK, WRONG | 文件解密成功 | p/one=1
-unpacking, wrong, given up | mode 解密; files . "p.zrvdata" | bad, cancel | ASK, WRONG | 文件解密失败 | 
-two, asked once | mode 解密; files . "p.zrvdata" "q.zrvdata" | pw | ASK | 文件解密成功 | p/one=1, q/one=1
+unpacking, wrong then right | mode 解密; files . "p.zrvdata" | bad, pw | ASK, WRONG |
+    文件解密成功 | p/one=1
+unpacking, wrong, given up | mode 解密; files . "p.zrvdata" | bad, cancel | ASK, WRONG |
+    文件解密失败 | 
+two, asked once | mode 解密; files . "p.zrvdata" "q.zrvdata" | pw | ASK | 文件解密成功 |
+    p/one=1, q/one=1
 )"))
         QTest::newRow(qPrintable(row[0]))
             << QStringList{"pack p.zrvdata one pw", "pack q.zrvdata one pw"} + row[1].split("; ")
             << row[2].split(", ", Qt::SkipEmptyParts)
             << QString(row[3])
                    .replace("ASK", "“p.zrvdata”受密码保护，请输入密码：")
-                   .replace("WRONG", "密码错误，请重新输入。“p.zrvdata”受密码保护，请输入密码：")
+                   .replace("WRONG", "密码错误，请重新输入。"
+                                     "“p.zrvdata”受密码保护，请输入密码：")
                    .split(", ", Qt::SkipEmptyParts)
             << row[4] << row[5].split(", ", Qt::SkipEmptyParts);
 }
@@ -754,10 +811,14 @@ void TestWindow::cancelling_a_long_job_data() {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("how");
     for (const QStringList &row : table_rows(R"(
+scenario | steps | how
 packing a large file, cancelled with the button | files long "zeros" | 取消
 packing a large file, cancelled by closing the main window | files long "zeros" | main
-packing with many small files, cancelled with Escape | files long "zeros"; sh mkdir small && head -c 120000000 /dev/urandom > big && split -a 4 -b 40000 big small/ && rm big; folder small | Escape
-unpacking the second of three archives, cancelled by closing the window | pack AddData/a.zrvdata a.txt; pack AddData/b.zrvdata long/zeros; pack AddData/c.zrvdata a.txt; mode 解密; files AddData "a.zrvdata" "b.zrvdata" "c.zrvdata" | close
+packing with many small files, cancelled with Escape | files long "zeros"; sh mkdir small && head -c
+    120000000 /dev/urandom > big && split -a 4 -b 40000 big small/ && rm big; folder small | Escape
+unpacking the second of three archives, cancelled by closing the window | pack AddData/a.zrvdata
+    a.txt; pack AddData/b.zrvdata long/zeros; pack AddData/c.zrvdata a.txt; mode 解密; files
+    AddData "a.zrvdata" "b.zrvdata" "c.zrvdata" | close
 )"))
         QTest::newRow(qPrintable(row[0])) << row[1].split("; ") << row[2];
 }
@@ -855,8 +916,11 @@ void TestWindow::installs_as_a_desktop_application() {
     const CommandResult checked = run("bash", {"-euc",
                                                QString(R"(cd "$1"
 cmake --install %1 --prefix usr > /dev/null; cd usr
-diff <(find . -type f | sort) <(printf '%s\n' ./bin/cofferbox ./share/applications/%2.desktop ./share/doc/cofferbox/copyright ./share/icons/hicolor/scalable/apps/%2.svg ./share/metainfo/%2.metainfo.xml ./share/mime/packages/%2.xml)
-cd share; desktop-file-validate applications/%2.desktop; appstreamcli validate --no-net metainfo/%2.metainfo.xml
+diff <(find . -type f | sort) <(printf '%s\n' ./bin/cofferbox ./share/applications/%2.desktop \
+  ./share/doc/cofferbox/copyright ./share/icons/hicolor/scalable/apps/%2.svg \
+  ./share/metainfo/%2.metainfo.xml ./share/mime/packages/%2.xml)
+cd share; desktop-file-validate applications/%2.desktop
+appstreamcli validate --no-net metainfo/%2.metainfo.xml
 update-mime-database mime; export XDG_DATA_DIRS=$PWD:/usr/share XDG_DATA_HOME=$PWD/none
 gio info -a standard::content-type ../../packed.zrvdata | grep 'type: application/x-zrvdata')")
                                                    .arg(BUILD_DIR, startup::application_id),

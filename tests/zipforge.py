@@ -5,12 +5,15 @@ link), or {"entries": [...], "count": N, "keep": K, "zip64_end": D}: N entries i
 record, K bytes kept, a ZIP64 end record on disk D (0 for one disk) whose end record says 0xFFFF
 everywhere. An entry may be an object: name (UTF-8) or name_hex; data, repeated `repeat` times;
 method (0 stored, 8 deflate, 93 Zstandard in two frames); flags (default 0x800 for non-ASCII
-names); mode (Unix; none for DOS); unix_time (an extended timestamp); unicode_path (an Info-ZIP
-Unicode path field, for each header's own name). Lies: crc, declared_size, compressed_size,
-zip64_size (in a ZIP64 field), method_id, local_name (in the local header only, with flags of
-its own), header_of (the index of an earlier entry whose local header it shares), flip (the
-offset of a byte of compressed data with one bit flipped), payload_hex (the compressed data)."""
+names); mode (Unix; none for DOS); dos_attributes (the low byte of the external attributes);
+dos_time ("YYYY-MM-DD HH:MM:SS", local, default 1980-01-01 00:00:00); unix_time (an extended
+timestamp); unicode_path (an Info-ZIP Unicode path field, for each header's own name). Lies:
+crc, declared_size, compressed_size, zip64_size (in a ZIP64 field), method_id, local_name (in
+the local header only, with flags of its own), header_of (the index of an earlier entry whose
+local header it shares), flip (the offset of a byte of compressed data with one bit flipped),
+payload_hex (the compressed data)."""
 import json
+import re
 import struct
 import subprocess
 import sys
@@ -67,15 +70,18 @@ def forge(output, entries, count=None, keep=None, zip64_end=None):
             extra += field(0x5455, b"\x01" + struct.pack("<i", e["unix_time"]))
             local_extra += extra[-9:]
         method = e.get("method_id", e.get("method", 0))
+        y, mo, d, h, mi, sec = map(int, re.split("[- :]", e.get("dos_time", "1980-01-01 0:0:0")))
+        time, date = h << 11 | mi << 5 | sec // 2, (y - 1980) << 9 | mo << 5 | d
         offsets.append(offsets[e["header_of"]] if "header_of" in e else len(body))
         if "header_of" not in e:
-            body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, local_flags, method, 0, 0x21, crc,
-                                compressed, size, len(local_name), len(local_extra))
+            body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, local_flags, method, time, date,
+                                crc, compressed, size, len(local_name), len(local_extra))
             body += local_name + local_extra + payload
         made_by = (3 if "mode" in e else 0) << 8 | 20  # Unix or DOS
-        directory += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, made_by, 45, flags, method, 0,
-                                 0x21, crc, compressed, size, len(name), len(extra), 0, 0, 0,
-                                 e.get("mode", 0) << 16, offsets[-1]) + name + extra
+        directory += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, made_by, 45, flags, method, time,
+                                 date, crc, compressed, size, len(name), len(extra), 0, 0, 0,
+                                 e.get("mode", 0) << 16 | e.get("dos_attributes", 0),
+                                 offsets[-1]) + name + extra
     count = len(entries) if count is None else count
     fields = (0, 0, count, count, len(directory), len(body))
     if zip64_end is not None:
