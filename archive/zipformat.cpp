@@ -76,6 +76,25 @@ void put_ntfs_times(std::string &out, std::int64_t ticks) {
         put64(out, static_cast<std::uint64_t>(ticks));
 }
 
+bool read_extended_timestamp(FieldReader body, std::int32_t &seconds) {
+    if (body.left() < 5 || (body.take8() & 1) == 0)
+        return false;
+    seconds = static_cast<std::int32_t>(body.take32());
+    return true;
+}
+
+bool read_ntfs_times(FieldReader body, std::int64_t &ticks) {
+    if (body.left() < 32)
+        return false;
+    body.take32(); // reserved
+    const std::uint16_t tag = body.take16();
+    const std::uint16_t tag_size = body.take16();
+    if (tag != 1 || tag_size < 24)
+        return false;
+    ticks = static_cast<std::int64_t>(body.take64());
+    return true;
+}
+
 Sizes Sizes::read(FieldReader &in) {
     Sizes sizes;
     sizes.crc = in.take32();

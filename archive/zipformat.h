@@ -129,6 +129,10 @@ struct timespec time_of_ntfs_ticks(std::int64_t ticks);
 void put_extended_timestamp(std::string &out, std::int64_t seconds);
 // The NTFS field with `ticks` for all three of its times.
 void put_ntfs_times(std::string &out, std::int64_t ticks);
+// From an extended timestamp's body, its modification time where it holds one.
+bool read_extended_timestamp(FieldReader body, std::int32_t &seconds);
+// From an NTFS field's body, its modification time where it holds one.
+bool read_ntfs_times(FieldReader body, std::int64_t &ticks);
 
 // The CRC and sizes, where local and central headers (and data descriptors) hold them.
 struct Sizes {
