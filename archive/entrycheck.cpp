@@ -26,7 +26,7 @@ void EntryCheck::fail_archive(FailureKind kind, const std::string &what,
 std::uint64_t EntryCheck::survey(const ZipReader &reader, const std::string &parent) {
     std::uint64_t declared_total = 0;
     std::uint64_t file_data = 0;
-    for (const ZipEntry &entry : reader.entries()) {
+    reader.for_each([&](const ZipEntry &entry) {
         if ((entry.flags & zip::flag_utf8) == 0 && entry.host != zip::host_unix &&
             entry.unicode_name.empty() && !is_valid_utf8(entry.name))
             legacy_names.consider(entry.name);
@@ -35,7 +35,7 @@ std::uint64_t EntryCheck::survey(const ZipReader &reader, const std::string &par
         declared_total += entry.size;
         if (entry.host != zip::host_unix || !S_ISLNK(entry.external_attributes >> 16))
             file_data += entry.size;
-    }
+    });
     struct statvfs space;
     if (::statvfs(parent.c_str(), &space) != 0)
         fail_errno(FailureKind::cannot_create_target, "cannot unpack into", parent);

@@ -523,25 +523,10 @@ void Packer::add_folder(const std::string &path, const std::string &name) {
         fail_errno(FailureKind::cannot_read, "cannot read", path);
     add_from_memory(header_for(name + "/", info, S_IFDIR), {});
 
-    DIR *dir = ::opendir(path.c_str());
-    if (dir == nullptr)
-        fail_errno(FailureKind::cannot_read, "cannot read folder", path);
-    std::vector<std::string> children;
-    errno = 0;
-    while (const dirent *child = ::readdir(dir)) {
-        const std::string child_name = child->d_name;
-        if (child_name != "." && child_name != "..")
-            children.push_back(child_name);
-        errno = 0;
-    }
-    const int read_error = errno;
-    ::closedir(dir);
-    if (read_error != 0) {
-        errno = read_error;
-        fail_errno(FailureKind::cannot_read, "cannot read folder", path);
-    }
     // Sorted, so the same tree always gives the same archive.
-    std::sort(children.begin(), children.end());
+    std::vector<std::string> children;
+    if (!list_folder(path, children))
+        fail_errno(FailureKind::cannot_read, "cannot read folder", path);
     for (const std::string &child : children)
         add_child(path + "/" + child, name + "/" + child);
 }

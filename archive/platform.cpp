@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -55,6 +56,34 @@ void sync_folder(const std::string &path) {
     ::close(fd);
 }
 
+namespace {
+
+// Removes the files and links in the open folder `fd` at once, and returns its folders, which
+// wait their turn.
+std::vector<std::string> remove_files(int fd) {
+    std::vector<std::string> folders;
+    ::fchmod(fd, 0700);
+    const int listing = ::dup(fd);
+    DIR *dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        struct stat child;
+        if (::fstatat(fd, entry->d_name, &child, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(child.st_mode))
+            folders.push_back(entry->d_name);
+        else
+            ::unlinkat(fd, entry->d_name, 0);
+    }
+    if (dir != nullptr)
+        ::closedir(dir);
+    else if (listing >= 0)
+        ::close(listing);
+    return folders;
+}
+
+} // namespace
+
 // Works one folder at a time through open descriptors, going back up by "..", so that neither
 // the depth of the tree nor the length of its paths limits it.
 void remove_tree(const std::string &path) {
@@ -74,25 +103,8 @@ void remove_tree(const std::string &path) {
     bool entered = true;
     while (fd >= 0) {
         if (entered) {
-            // Removes the files and links at once; folders wait their turn.
             levels.emplace_back();
-            ::fchmod(fd, 0700);
-            const int listing = ::dup(fd);
-            DIR *dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
-            while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
-                if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-                    continue;
-                struct stat child;
-                if (::fstatat(fd, entry->d_name, &child, AT_SYMLINK_NOFOLLOW) == 0 &&
-                    S_ISDIR(child.st_mode))
-                    levels.back().children.push_back(entry->d_name);
-                else
-                    ::unlinkat(fd, entry->d_name, 0);
-            }
-            if (dir != nullptr)
-                ::closedir(dir);
-            else if (listing >= 0)
-                ::close(listing);
+            levels.back().children = remove_files(fd);
         }
         Level &level = levels.back();
         if (!level.children.empty()) {
@@ -160,6 +172,25 @@ std::vector<std::string> make_folders(const std::string &path) {
         fail_errno(FailureKind::cannot_create_target, "cannot create folder", path);
     }
     return created;
+}
+
+bool list_folder(const std::string &path, std::vector<std::string> &names) {
+    names.clear();
+    DIR *dir = ::opendir(path.c_str());
+    if (dir == nullptr)
+        return false;
+    errno = 0;
+    while (const dirent *child = ::readdir(dir)) {
+        const std::string name = child->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+        errno = 0;
+    }
+    const int read_error = errno;
+    ::closedir(dir);
+    errno = read_error;
+    std::sort(names.begin(), names.end());
+    return read_error == 0;
 }
 
 } // namespace zrv

@@ -41,6 +41,10 @@ void remove_tree(const std::string &path);
 // race with other threads creating files).
 mode_t process_umask();
 
+// The names in the folder `path`, without "." and "..", sorted so that the same tree is always
+// walked in the same order; false with errno set when the folder cannot be read.
+bool list_folder(const std::string &path, std::vector<std::string> &names);
+
 // Creates every missing folder of `path`; returns those it created, outermost first.
 std::vector<std::string> make_folders(const std::string &path);
 

@@ -49,24 +49,9 @@ void survey_file(const std::string &path, const struct stat &info, bool follow_l
 
 // Children in the packer's order, sorted by name.
 void survey_folder(const std::string &path, const std::string &name, Survey &survey) {
-    DIR *dir = ::opendir(path.c_str());
-    if (dir == nullptr)
-        return cannot_read(survey, "cannot read folder", path);
     std::vector<std::string> children;
-    errno = 0;
-    while (const dirent *child = ::readdir(dir)) {
-        const std::string child_name = child->d_name;
-        if (child_name != "." && child_name != "..")
-            children.push_back(child_name);
-        errno = 0;
-    }
-    const int read_error = errno;
-    ::closedir(dir);
-    if (read_error != 0) {
-        errno = read_error;
+    if (!list_folder(path, children))
         return cannot_read(survey, "cannot read folder", path);
-    }
-    std::sort(children.begin(), children.end());
     for (const std::string &child : children) {
         if (has_control_characters(child))
             cannot_pack(survey, path + "/" + child, "its name holds a control character");

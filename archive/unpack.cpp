@@ -110,16 +110,16 @@ void Unpacker::read_link(const ZipEntry &entry, Record &record) {
 }
 
 void Unpacker::read_entries(RecordQueue &queue) {
-    for (const ZipEntry &entry : reader->entries()) {
+    reader->for_each([&](const ZipEntry &entry) {
         Record record = check.record_for(entry);
         if (record.kind == Kind::file) {
             read_file_data(entry, std::move(record), queue);
-            continue;
+            return;
         }
         if (record.kind == Kind::link)
             read_link(entry, record);
         push_or_stop(queue, std::move(record));
-    }
+    });
 }
 
 // Inflating runs on a thread of its own while this one writes the files, so the two overlap.

@@ -13,11 +13,11 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <numeric>
 #include <system_error>
 #include <thread>
 
@@ -199,7 +199,18 @@ ZipReader::ZipReader(int fd, const std::string &path) : fd(fd), path(path) {
         fail_errno(FailureKind::cannot_read, "cannot read archive", path);
     file_size = static_cast<std::uint64_t>(info.st_size);
     read_directory();
-    check_local_headers();
+    // Every local header is checked before anything is written; only what later walks and the
+    // overlap check need is kept.
+    std::vector<Extent> extents;
+    walk([&](ZipEntry &entry) {
+        check_local_header(entry);
+        data_offsets.push_back(entry.data_offset);
+        extents.push_back(
+            {entry.header_offset, entry.data_offset + entry.compressed_size, entry.index});
+        if (entry.encryption != Encryption::none)
+            ++encrypted_count;
+    });
+    check_overlaps(std::move(extents));
 }
 
 void ZipReader::fail_archive(FailureKind kind, const std::string &what,
@@ -291,7 +302,6 @@ void ZipReader::read_directory() {
     // size; the central directory then ends where the end records begin, as unzip and Python
     // find it. It is read there only when the declared place holds no central header and that
     // one does.
-    std::uint64_t shift = 0;
     if (declared_count > 0 && directory_size <= directory_end_limit) {
         const std::uint64_t found = directory_end_limit - directory_size;
         if (found > directory_offset &&
@@ -304,57 +314,86 @@ void ZipReader::read_directory() {
     if (directory_offset > directory_end_limit ||
         directory_size > directory_end_limit - directory_offset)
         fail_archive(FailureKind::damaged, "damaged central directory");
+}
 
+void ZipReader::walk(const std::function<void(ZipEntry &entry)> &visit) const {
     const std::function<void(std::uint64_t, void *, std::size_t)> reader =
         [this](std::uint64_t offset, void *buffer, std::size_t size) {
             read_at(offset, buffer, size);
         };
     DirectoryCursor cursor(*this, reader, directory_offset, directory_size);
+    std::size_t count = 0;
     while (!cursor.at_end()) {
-        if (list.size() == declared_count)
+        if (count == declared_count)
             fail_archive(FailureKind::damaged,
                          "the central directory holds more entries than the end record says");
-        const unsigned char *header = cursor.take(zip::central_header_size);
-        if (zip::get32(header) != zip::central_header_signature)
+        // Each take() may move the buffer, so what is still needed is copied first.
+        std::array<unsigned char, zip::central_header_size> header;
+        std::memcpy(header.data(), cursor.take(header.size()), header.size());
+        if (zip::get32(header.data()) != zip::central_header_signature)
             fail_archive(FailureKind::damaged, "damaged central directory");
-        ZipEntry entry;
-        entry.host = zip::get16(header + 4) >> 8;
-        entry.flags = zip::get16(header + 8);
-        entry.method = zip::get16(header + 10);
-        entry.dos_time = zip::get16(header + 12);
-        entry.dos_date = zip::get16(header + 14);
-        entry.crc = zip::get32(header + 16);
-        entry.compressed_size = zip::get32(header + 20);
-        entry.size = zip::get32(header + 24);
-        const std::size_t name_length = zip::get16(header + 28);
-        const std::size_t extra_length = zip::get16(header + 30);
-        const std::size_t comment_length = zip::get16(header + 32);
-        entry.external_attributes = zip::get32(header + 38);
-        entry.header_offset = zip::get32(header + 42);
-        const unsigned char *name = cursor.take(name_length);
-        entry.name.assign(reinterpret_cast<const char *>(name), name_length);
-        const unsigned char *extra = cursor.take(extra_length);
-        std::uint64_t *const zip64[] = {&entry.size, &entry.compressed_size, &entry.header_offset};
-        const ExtraFields fields = parse_extra(extra, extra_length, entry.name, zip64, 3);
-        if (entry.header_offset <= file_size)
-            entry.header_offset += shift;
-        entry.unicode_name = fields.unicode_name;
-        entry.mtime = entry_time(fields, entry.dos_time, entry.dos_date);
-        entry.aes_version = fields.aes_version;
-        entry.aes_strength = fields.aes_strength;
-        entry.aes_method = fields.aes_method;
-        cursor.take(comment_length);
-        list.push_back(std::move(entry));
+        const std::size_t name_length = zip::get16(header.data() + 28);
+        const std::string name(reinterpret_cast<const char *>(cursor.take(name_length)),
+                               name_length);
+        const unsigned char *extra = cursor.take(zip::get16(header.data() + 30));
+        ZipEntry entry = parse_central(header.data(), name, extra, count++);
+        cursor.take(zip::get16(header.data() + 32));
+        visit(entry);
     }
-    if (list.size() != declared_count)
-        fail_archive(FailureKind::damaged,
-                     "the central directory holds " + std::to_string(list.size()) +
-                         " entries and the end record says " + std::to_string(declared_count));
+    if (count != declared_count)
+        fail_archive(FailureKind::damaged, "the central directory holds " + std::to_string(count) +
+                                               " entries and the end record says " +
+                                               std::to_string(declared_count));
+}
+
+ZipEntry ZipReader::parse_central(const unsigned char *header, const std::string &name,
+                                  const unsigned char *extra, std::size_t index) const {
+    ZipEntry entry;
+    entry.index = index;
+    entry.host = zip::get16(header + 4) >> 8;
+    entry.flags = zip::get16(header + 8);
+    entry.method = zip::get16(header + 10);
+    entry.method_field = entry.method;
+    entry.dos_time = zip::get16(header + 12);
+    entry.dos_date = zip::get16(header + 14);
+    entry.crc = zip::get32(header + 16);
+    entry.compressed_size = zip::get32(header + 20);
+    entry.size = zip::get32(header + 24);
+    const std::size_t extra_length = zip::get16(header + 30);
+    entry.external_attributes = zip::get32(header + 38);
+    entry.header_offset = zip::get32(header + 42);
+    entry.name = name;
+    std::uint64_t *const zip64[] = {&entry.size, &entry.compressed_size, &entry.header_offset};
+    const ExtraFields fields = parse_extra(extra, extra_length, entry.name, zip64, 3);
+    if (entry.header_offset <= file_size)
+        entry.header_offset += shift;
+    entry.unicode_name = fields.unicode_name;
+    entry.mtime = entry_time(fields, entry.dos_time, entry.dos_date);
+    entry.aes_version = fields.aes_version;
+    entry.aes_strength = fields.aes_strength;
+    entry.aes_method = fields.aes_method;
+    check_encryption(entry);
+    if (index < data_offsets.size())
+        entry.data_offset = data_offsets[index];
+    return entry;
+}
+
+void ZipReader::for_each(const std::function<void(const ZipEntry &entry)> &visit) const {
+    walk(visit);
+}
+
+ZipEntry ZipReader::entry_at(std::size_t index) const {
+    ZipEntry found;
+    walk([&](ZipEntry &entry) {
+        if (entry.index == index)
+            found = std::move(entry);
+    });
+    return found;
 }
 
 ZipReader::~ZipReader() {
-    for (std::string &secret : keys)
-        crypto::cleanse(secret);
+    for (auto &key : keys)
+        crypto::cleanse(key.second);
 }
 
 // Which encryption the entry uses; for WinZip AES its method becomes the real one.
@@ -378,118 +417,132 @@ void ZipReader::check_encryption(ZipEntry &entry) const {
                      "damaged entry " + name + ": too short for its encryption", name);
 }
 
-void ZipReader::check_local_headers() {
-    for (ZipEntry &entry : list) {
-        const std::string &name = entry.name;
-        const std::uint16_t method_field = entry.method;
-        check_encryption(entry);
-        if (!can_decode(entry.method))
-            fail_archive(FailureKind::unsupported,
-                         name + " uses compression method " + method_label(entry.method) +
-                             ", which is not supported",
-                         name);
-        // The local header with room for the name and a usual extra field, in one read.
-        std::string local(
-            std::min<std::uint64_t>(zip::local_header_size + name.size() + 64,
-                                    file_size - std::min(file_size, entry.header_offset)),
-            '\0');
-        if (local.size() < zip::local_header_size)
-            fail_archive(FailureKind::damaged,
-                         "damaged entry " + name + ": its header lies beyond the end of the file",
-                         name);
-        read_at(entry.header_offset, local.data(), local.size());
-        const auto *header = reinterpret_cast<const unsigned char *>(local.data());
-        if (zip::get32(header) != zip::local_header_signature)
-            fail_archive(FailureKind::damaged,
-                         "damaged entry " + name + ": no local header where the directory says",
-                         name);
-        const std::size_t name_length = zip::get16(header + 26);
-        const std::size_t extra_length = zip::get16(header + 28);
-        const std::size_t wanted = zip::local_header_size + name_length + extra_length;
-        if (local.size() < wanted) {
-            local.resize(wanted);
-            read_at(entry.header_offset, local.data(), wanted);
-            header = reinterpret_cast<const unsigned char *>(local.data());
-        }
-        const std::string local_name = local.substr(zip::local_header_size, name_length);
-        std::uint64_t local_compressed = zip::get32(header + 18);
-        std::uint64_t local_size = zip::get32(header + 22);
-        std::uint64_t unused_offset = 0;
-        std::uint64_t *const zip64[] = {&local_size, &local_compressed, &unused_offset};
-        const ExtraFields local_fields = parse_extra(header + zip::local_header_size + name_length,
-                                                     extra_length, local_name, zip64, 2);
-        // Names may differ in encoding only, as each header's own Unicode path field tells.
-        const std::string &unicode_name = entry.unicode_name.empty() ? name : entry.unicode_name;
-        const bool same_name =
-            local_name == name ||
-            (local_fields.unicode_name.empty() ? local_name : local_fields.unicode_name) ==
-                unicode_name;
-        const std::uint32_t local_crc = zip::get32(header + 14);
-        // With a data descriptor the local header may leave CRC and sizes at zero.
-        const bool deferred = (zip::get16(header + 6) & zip::flag_data_descriptor) != 0;
-        const auto differs = [deferred](std::uint64_t local_value, std::uint64_t central_value) {
-            return local_value != central_value && !(deferred && local_value == 0);
-        };
-        if (!same_name || zip::get16(header + 8) != method_field ||
-            differs(local_crc, entry.crc) || differs(local_compressed, entry.compressed_size) ||
-            differs(local_size, entry.size))
-            fail_archive(FailureKind::damaged,
-                         "damaged entry " + name +
-                             ": its local header disagrees with the central directory",
-                         name);
-        entry.data_offset = entry.header_offset + wanted;
-        if (entry.data_offset > directory_offset ||
-            entry.compressed_size > directory_offset - entry.data_offset)
-            fail_archive(FailureKind::damaged,
-                         "overlapping entries: " + name + " reaches into the central directory",
-                         name);
+void ZipReader::check_local_header(ZipEntry &entry) const {
+    const std::string &name = entry.name;
+    if (!can_decode(entry.method))
+        fail_archive(FailureKind::unsupported,
+                     name + " uses compression method " + method_label(entry.method) +
+                         ", which is not supported",
+                     name);
+    // The local header with room for the name and a usual extra field, in one read.
+    std::string local(std::min<std::uint64_t>(zip::local_header_size + name.size() + 64,
+                                              file_size - std::min(file_size, entry.header_offset)),
+                      '\0');
+    if (local.size() < zip::local_header_size)
+        fail_archive(FailureKind::damaged,
+                     "damaged entry " + name + ": its header lies beyond the end of the file",
+                     name);
+    read_at(entry.header_offset, local.data(), local.size());
+    const auto *header = reinterpret_cast<const unsigned char *>(local.data());
+    if (zip::get32(header) != zip::local_header_signature)
+        fail_archive(FailureKind::damaged,
+                     "damaged entry " + name + ": no local header where the directory says", name);
+    const std::size_t name_length = zip::get16(header + 26);
+    const std::size_t extra_length = zip::get16(header + 28);
+    const std::size_t wanted = zip::local_header_size + name_length + extra_length;
+    if (local.size() < wanted) {
+        local.resize(wanted);
+        read_at(entry.header_offset, local.data(), wanted);
+        header = reinterpret_cast<const unsigned char *>(local.data());
     }
+    const std::string local_name = local.substr(zip::local_header_size, name_length);
+    std::uint64_t local_compressed = zip::get32(header + 18);
+    std::uint64_t local_size = zip::get32(header + 22);
+    std::uint64_t unused_offset = 0;
+    std::uint64_t *const zip64[] = {&local_size, &local_compressed, &unused_offset};
+    const ExtraFields local_fields = parse_extra(header + zip::local_header_size + name_length,
+                                                 extra_length, local_name, zip64, 2);
+    // Names may differ in encoding only, as each header's own Unicode path field tells.
+    const std::string &unicode_name = entry.unicode_name.empty() ? name : entry.unicode_name;
+    const bool same_name = local_name == name || (local_fields.unicode_name.empty()
+                                                      ? local_name
+                                                      : local_fields.unicode_name) == unicode_name;
+    const std::uint32_t local_crc = zip::get32(header + 14);
+    // With a data descriptor the local header may leave CRC and sizes at zero.
+    const bool deferred = (zip::get16(header + 6) & zip::flag_data_descriptor) != 0;
+    const auto differs = [deferred](std::uint64_t local_value, std::uint64_t central_value) {
+        return local_value != central_value && !(deferred && local_value == 0);
+    };
+    if (!same_name || zip::get16(header + 8) != entry.method_field ||
+        differs(local_crc, entry.crc) || differs(local_compressed, entry.compressed_size) ||
+        differs(local_size, entry.size))
+        fail_archive(FailureKind::damaged,
+                     "damaged entry " + name +
+                         ": its local header disagrees with the central directory",
+                     name);
+    entry.data_offset = entry.header_offset + wanted;
+    if (entry.data_offset > directory_offset ||
+        entry.compressed_size > directory_offset - entry.data_offset)
+        fail_archive(FailureKind::damaged,
+                     "overlapping entries: " + name + " reaches into the central directory", name);
+}
 
-    std::vector<std::size_t> by_offset(list.size());
-    std::iota(by_offset.begin(), by_offset.end(), std::size_t{0});
-    std::sort(by_offset.begin(), by_offset.end(), [this](std::size_t a, std::size_t b) {
-        return list[a].header_offset < list[b].header_offset;
-    });
-    for (std::size_t i = 1; i < by_offset.size(); ++i) {
-        const ZipEntry &before = list[by_offset[i - 1]];
-        const ZipEntry &after = list[by_offset[i]];
-        if (after.header_offset < before.data_offset + before.compressed_size)
-            fail_archive(FailureKind::damaged,
-                         "overlapping entries: " + before.name + " and " + after.name, after.name);
+// Data ranges sorted by where they begin: each must end before the next begins.
+void ZipReader::check_overlaps(std::vector<Extent> extents) const {
+    std::sort(extents.begin(), extents.end(),
+              [](const Extent &a, const Extent &b) { return a.begin < b.begin; });
+    for (std::size_t i = 1; i < extents.size(); ++i) {
+        if (extents[i].begin >= extents[i - 1].end)
+            continue;
+        const std::string before = entry_at(extents[i - 1].index).name;
+        const std::string after = entry_at(extents[i].index).name;
+        fail_archive(FailureKind::damaged, "overlapping entries: " + before + " and " + after,
+                     after);
     }
 }
 
 void ZipReader::use_password(const std::string &password) {
-    keys.assign(list.size(), std::string());
-    std::vector<std::size_t> encrypted;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        if (list[i].encryption != Encryption::none)
-            encrypted.push_back(i);
-    }
-    if (!encrypted.empty() && password.empty())
-        fail_archive(FailureKind::password_needed,
-                     list[encrypted[0]].name + " is encrypted and no password was given",
-                     list[encrypted[0]].name);
-    // Deriving an entry's keys costs about a millisecond, so it runs on every core.
-    run_in_parallel(encrypted.size(), [&](std::size_t n) {
-        const ZipEntry &entry = list[encrypted[n]];
-        std::vector<unsigned char> header(EntryCipher::header_size(entry));
-        read_at(entry.data_offset, header.data(), header.size());
-        keys[encrypted[n]] = EntryCipher::open(entry, password, header.data());
-        if (keys[encrypted[n]].empty())
-            fail_archive(FailureKind::password_wrong, "wrong password for " + entry.name,
-                         entry.name);
+    if (encrypted_count == 0)
+        return;
+    // Entries taken in batches, so what waits for its keys stays small however many there are.
+    constexpr std::size_t batch_size = 1024;
+    std::vector<ZipEntry> batch;
+    const auto open_batch = [&] {
+        if (password.empty())
+            fail_archive(FailureKind::password_needed,
+                         batch[0].name + " is encrypted and no password was given", batch[0].name);
+        std::vector<std::string> opened(batch.size());
+        // Deriving an entry's keys costs about a millisecond, so it runs on every core.
+        try {
+            run_in_parallel(batch.size(), [&](std::size_t n) {
+                const ZipEntry &entry = batch[n];
+                std::vector<unsigned char> header(EntryCipher::header_size(entry));
+                read_at(entry.data_offset, header.data(), header.size());
+                opened[n] = EntryCipher::open(entry, password, header.data());
+                if (opened[n].empty())
+                    fail_archive(FailureKind::password_wrong, "wrong password for " + entry.name,
+                                 entry.name);
+            });
+        } catch (...) {
+            for (std::string &key : opened)
+                crypto::cleanse(key);
+            throw;
+        }
+        for (std::size_t n = 0; n < batch.size(); ++n)
+            keys.emplace_back(batch[n].index, std::move(opened[n]));
+        batch.clear();
+    };
+    walk([&](ZipEntry &entry) {
+        if (entry.encryption == Encryption::none)
+            return;
+        batch.push_back(std::move(entry));
+        if (batch.size() == batch_size)
+            open_batch();
     });
+    if (!batch.empty())
+        open_batch();
 }
 
 ZipReader::DataSpan ZipReader::data_of(const ZipEntry &entry) const {
     DataSpan span{entry.data_offset, entry.compressed_size, nullptr};
     if (entry.encryption == Encryption::none)
         return span;
-    const auto index = static_cast<std::size_t>(&entry - list.data());
-    if (index >= keys.size() || keys[index].empty())
+    const auto key = std::lower_bound(keys.begin(), keys.end(), entry.index,
+                                      [](const std::pair<std::size_t, std::string> &k,
+                                         std::size_t index) { return k.first < index; });
+    if (key == keys.end() || key->first != entry.index || key->second.empty())
         fail_archive(FailureKind::password_needed, entry.name + " is encrypted", entry.name);
-    span.cipher = std::make_unique<EntryCipher>(entry, keys[index]);
+    span.cipher = std::make_unique<EntryCipher>(entry, key->second);
     span.offset += EntryCipher::header_size(entry);
     span.left -= EntryCipher::header_size(entry) + EntryCipher::trailer_size(entry);
     return span;

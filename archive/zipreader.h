@@ -41,11 +41,13 @@ class EntryCipher;
 enum class Encryption { none, zipcrypto, aes };
 
 struct ZipEntry {
+    std::size_t index = 0;    // its place in the central directory, from 0
     std::string name;         // raw bytes, as the central directory holds them
     std::string unicode_name; // the Info-ZIP Unicode path field, where it belongs to `name`
     unsigned host = zip::host_msdos;
     std::uint16_t flags = 0;
-    std::uint16_t method = 0; // of compression: for WinZip AES, the real one from its field
+    std::uint16_t method = 0;       // of compression: for WinZip AES, the real one from its field
+    std::uint16_t method_field = 0; // the method as the headers hold it
     std::uint16_t dos_time = 0;
     std::uint16_t dos_date = 0;
     std::uint32_t crc = 0;
@@ -75,7 +77,10 @@ public:
     // password_wrong when it does not open them all. Keeps each entry's keys, not the password.
     void use_password(const std::string &password);
 
-    const std::vector<ZipEntry> &entries() const { return list; }
+    // Hands every entry to `visit`, in central-directory order, read afresh from the archive a
+    // record at a time: the reader keeps only a few numbers an entry, so its memory stays small
+    // however many entries there are.
+    void for_each(const std::function<void(const ZipEntry &entry)> &visit) const;
 
     using Sink = std::function<void(const unsigned char *data, std::size_t size)>;
     // Hands the entry's data, decoded where needed, to `sink` in runs of up to 256 KiB. One
@@ -88,7 +93,20 @@ public:
 private:
     void read_at(std::uint64_t offset, void *buffer, std::size_t size) const;
     void read_directory();
-    void check_local_headers();
+    // Parses every central record, with its encryption worked out, for `visit`; checks their
+    // number against the end record.
+    void walk(const std::function<void(ZipEntry &entry)> &visit) const;
+    ZipEntry parse_central(const unsigned char *header, const std::string &name,
+                           const unsigned char *extra, std::size_t index) const;
+    ZipEntry entry_at(std::size_t index) const;
+    // Where an entry's data begins, by entry; the extent of each for the overlap check.
+    struct Extent {
+        std::uint64_t begin;
+        std::uint64_t end;
+        std::size_t index;
+    };
+    void check_local_header(ZipEntry &entry) const;
+    void check_overlaps(std::vector<Extent> extents) const;
     void check_encryption(ZipEntry &entry) const;
     // Where an entry's compressed data lies, and the cipher that decrypts it, if any.
     struct DataSpan {
@@ -107,10 +125,13 @@ private:
     std::uint64_t directory_offset = 0;
     std::uint64_t directory_size = 0;
     std::uint64_t declared_count = 0;
-    std::vector<ZipEntry> list;
+    std::uint64_t shift = 0; // of every offset, by data before the archive
+    std::vector<std::uint64_t> data_offsets;
+    std::size_t encrypted_count = 0;
     mutable std::vector<unsigned char> input;
     mutable Decoders decoders;
-    std::vector<std::string> keys; // by entry, for the encrypted ones: secrets
+    // The keys of the encrypted entries, by entry index in increasing order: secrets.
+    std::vector<std::pair<std::size_t, std::string>> keys;
 };
 
 } // namespace zrv

@@ -123,6 +123,7 @@ times from 2038 to 2106 | dated 2208988800 4102444800 | in/dated/ | 1 | AddData/
 times before 1970 and after 2106 | dated -5364662400 -1000000 7258118400 | in/dated/ | 1 | AddData/a.zrvdata
 picked paths ending in /. and /.. | mkdir -p in/tree/sub expected; echo f > in/tree/sub/f; touch -d @981173106 in/tree/sub; cp -a in/tree expected/tree; cp -a in/tree 'expected/tree (2)' | in/tree/./; in/tree/sub/../ | 1 | AddData/a.zrvdata
 nothing picked | mkdir expected |  | 1 | AddData/a.zrvdata
+a directory past the reader's 64 KiB buffer | mkdir -p in/m expected; for i in {0..1999}; do echo $i > in/m/named-$i; done; cp -a in/m expected/ | in/m/ | 0 | AddData/a.zrvdata
 ZIP64: 70,000 entries | mkdir -p in/many expected; for i in {0..69999}; do echo $i > in/many/$i; done; cp -a in/many expected/ | in/many/ | 0 | AddData/a.zrvdata
 ZIP64: a file over 4 GiB, then an executable, a private file and a link | mkdir -p in/big expected; cd in/big; truncate -s 4294979641 'a huge'; dd if=<(printf wrap) of='a huge' bs=1 seek=4294967292 conv=notrunc; dd if=<(printf tail) of='a huge' bs=1 seek=4294979637 conv=notrunc; echo x > b; echo y > c; chmod 755 b; chmod 600 c; ln -s b d; cd ../..; cp -a in/big expected/ | in/big/ | 1 | AddData/a.zrvdata
 )"))
