@@ -1,5 +1,6 @@
-// The ZIP format's records and fields as both the reader and the writer use them: signatures,
-// sizes, flags, extra-field ids, host bytes, and little-endian access.
+// The ZIP format as both the reader and the writer use it: each record's fields in order, with
+// a read and a put, the time codecs, signatures, sizes, flags, extra-field ids, host bytes, and
+// little-endian access.
 #pragma once
 
 #include <ctime>
