@@ -4,6 +4,7 @@
 #include "archive/entrycipher.h"
 #include "archive/failure.h"
 #include "archive/winzipaes.h"
+#include "archive/zipend.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -191,7 +192,16 @@ ZipReader::ZipReader(int fd, const std::string &path) : fd(fd), path(path) {
     if (::fstat(fd, &info) != 0)
         fail_errno(FailureKind::cannot_read, "cannot read archive", path);
     file_size = static_cast<std::uint64_t>(info.st_size);
-    read_directory();
+    const DirectoryPlace place = find_directory(
+        file_size,
+        [this](std::uint64_t offset, void *buffer, std::size_t size) {
+            read_at(offset, buffer, size);
+        },
+        path);
+    directory_offset = place.offset;
+    directory_size = place.size;
+    declared_count = place.declared_count;
+    shift = place.shift;
     // Every local header is checked before anything is written; only what later walks and the
     // overlap check need is kept.
     std::vector<Extent> extents;
@@ -228,90 +238,6 @@ void ZipReader::read_at(std::uint64_t offset, void *buffer, std::size_t size) co
         offset += static_cast<std::uint64_t>(got);
         size -= static_cast<std::size_t>(got);
     }
-}
-
-bool ZipReader::signature_at(std::uint64_t offset, std::uint32_t signature) const {
-    unsigned char bytes[4];
-    if (offset > file_size || file_size - offset < sizeof bytes)
-        return false;
-    read_at(offset, bytes, sizeof bytes);
-    return zip::get32(bytes) == signature;
-}
-
-// The end record sits in the last 64 KiB + 22 bytes, before a comment of its own length.
-std::uint64_t ZipReader::find_end_record(zip::EndRecord &end) const {
-    const std::size_t tail_size = static_cast<std::size_t>(
-        std::min<std::uint64_t>(file_size, zip::end_size + zip::max_comment_size));
-    std::string tail(tail_size, '\0');
-    read_at(file_size - tail_size, tail.data(), tail_size);
-    const auto *bytes = reinterpret_cast<const unsigned char *>(tail.data());
-    for (std::size_t i = tail_size >= zip::end_size ? tail_size - zip::end_size + 1 : 0; i-- > 0;) {
-        end = zip::EndRecord::read(bytes + i);
-        if (end.signature == zip::end_signature &&
-            i + zip::end_size + end.comment_length <= tail_size)
-            return file_size - tail_size + i;
-    }
-    fail_archive(FailureKind::damaged, "not a ZIP archive: no end of central directory record");
-}
-
-// Where a ZIP64 end record stands, its values count, disk numbers included: the end record
-// may hold 0xFFFF in every field. Gives where the central directory must end.
-std::uint64_t ZipReader::read_zip64_end(std::uint64_t end_offset, bool &split) {
-    if (end_offset < zip::zip64_locator_size)
-        return end_offset;
-    unsigned char locator_bytes[zip::zip64_locator_size];
-    read_at(end_offset - zip::zip64_locator_size, locator_bytes, sizeof locator_bytes);
-    const zip::Zip64Locator locator = zip::Zip64Locator::read(locator_bytes);
-    if (locator.signature != zip::zip64_locator_signature)
-        return end_offset;
-    std::uint64_t zip64_offset = locator.end_offset;
-    // Data before the archive leaves the locator's offset short of the record, which then
-    // stands right before the locator, where unzip and Python look for it.
-    const std::uint64_t adjacent =
-        end_offset - std::min(end_offset, zip::zip64_locator_size + zip::zip64_end_size);
-    if (!signature_at(zip64_offset, zip::zip64_end_signature) && adjacent > zip64_offset &&
-        signature_at(adjacent, zip::zip64_end_signature))
-        zip64_offset = adjacent;
-    unsigned char record_bytes[zip::zip64_end_size];
-    read_at(zip64_offset, record_bytes, sizeof record_bytes);
-    const zip::Zip64End record = zip::Zip64End::read(record_bytes);
-    if (record.signature != zip::zip64_end_signature)
-        fail_archive(FailureKind::damaged, "damaged ZIP64 end record");
-    split = locator.end_disk != 0 || locator.disk_total > 1 || record.disk != 0 ||
-            record.directory_disk != 0;
-    declared_count = record.total_count;
-    directory_size = record.directory_size;
-    directory_offset = record.directory_offset;
-    return zip64_offset;
-}
-
-void ZipReader::read_directory() {
-    zip::EndRecord end;
-    const std::uint64_t end_offset = find_end_record(end);
-    bool split = end.disk != 0 || end.directory_disk != 0;
-    declared_count = end.total_count;
-    directory_size = end.directory_size;
-    directory_offset = end.directory_offset;
-    const std::uint64_t directory_end_limit = read_zip64_end(end_offset, split);
-    if (split)
-        fail_archive(FailureKind::unsupported,
-                     "archives split over several disks are not supported");
-    // Data before the archive, such as a self-extractor's program, shifts every offset by its
-    // size; the central directory then ends where the end records begin, as unzip and Python
-    // find it. It is read there only when the declared place holds no central header and that
-    // one does.
-    if (declared_count > 0 && directory_size <= directory_end_limit) {
-        const std::uint64_t found = directory_end_limit - directory_size;
-        if (found > directory_offset &&
-            !signature_at(directory_offset, zip::central_header_signature) &&
-            signature_at(found, zip::central_header_signature)) {
-            shift = found - directory_offset;
-            directory_offset = found;
-        }
-    }
-    if (directory_offset > directory_end_limit ||
-        directory_size > directory_end_limit - directory_offset)
-        fail_archive(FailureKind::damaged, "damaged central directory");
 }
 
 void ZipReader::walk(const std::function<void(ZipEntry &entry)> &visit) const {

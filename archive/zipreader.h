@@ -92,11 +92,6 @@ public:
 
 private:
     void read_at(std::uint64_t offset, void *buffer, std::size_t size) const;
-    void read_directory();
-    bool signature_at(std::uint64_t offset, std::uint32_t signature) const;
-    // Finds the end record; gives its offset.
-    std::uint64_t find_end_record(zip::EndRecord &end) const;
-    std::uint64_t read_zip64_end(std::uint64_t end_offset, bool &split);
     // Parses every central record, with its encryption worked out, for `visit`; checks their
     // number against the end record.
     void walk(const std::function<void(ZipEntry &entry)> &visit) const;
