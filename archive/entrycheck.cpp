@@ -3,6 +3,7 @@
 #include "archive/failure.h"
 #include "archive/names.h"
 #include "archive/unpacklimits.h"
+#include "archive/zipformat.h"
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -74,10 +75,11 @@ Record EntryCheck::record_for(const ZipEntry &entry) const {
     case 0:
     case S_IFREG:
     case S_IFDIR:
-        record.kind = named_as_folder || S_ISDIR(unix_mode) ||
-                              (unix_mode == 0 && (entry.external_attributes & 0x10) != 0)
-                          ? Kind::folder
-                          : Kind::file;
+        record.kind =
+            named_as_folder || S_ISDIR(unix_mode) ||
+                    (unix_mode == 0 && (entry.external_attributes & zip::msdos_folder) != 0)
+                ? Kind::folder
+                : Kind::file;
         break;
     case S_IFLNK:
         record.kind = Kind::link;
@@ -91,7 +93,7 @@ Record EntryCheck::record_for(const ZipEntry &entry) const {
     mode_t perm = unix_mode & 0777;
     if (unix_mode == 0) {
         perm = (record.kind == Kind::folder ? 0777 : 0666) & ~umask;
-        if ((entry.external_attributes & 0x01) != 0) // read-only on Windows
+        if ((entry.external_attributes & zip::msdos_read_only) != 0)
             perm &= ~0222;
     }
     record.attributes = {perm, entry.mtime};

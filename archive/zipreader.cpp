@@ -4,6 +4,7 @@
 #include "archive/entrycipher.h"
 #include "archive/failure.h"
 #include "archive/winzipaes.h"
+#include "archive/zipend.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,87 +40,80 @@ struct ExtraFields {
 };
 
 // Reads the ZIP64 field's values for the 32-bit fields that overflowed, in their fixed order.
-void apply_zip64(const unsigned char *body, std::size_t length, std::uint64_t *const values[],
-                 std::size_t count) {
-    std::size_t at = 0;
+void apply_zip64(zip::FieldReader body, std::uint64_t *const values[], std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         if (*values[i] != zip::size_overflow)
             continue;
-        if (at + 8 > length)
+        if (body.left() < 8)
             return;
-        *values[i] = zip::get64(body + at);
-        at += 8;
+        *values[i] = body.take64();
     }
+}
+
+// The WinZip AES field: version, vendor "AE", key strength, and the real method.
+void read_aes(zip::FieldReader body, ExtraFields &fields) {
+    if (body.left() != winzipaes::extra_size)
+        return;
+    const std::uint16_t version = body.take16();
+    const unsigned char *vendor = body.take(2);
+    const std::uint8_t strength = body.take8();
+    if ((version != winzipaes::ae_1 && version != winzipaes::ae_2) || vendor[0] != 'A' ||
+        vendor[1] != 'E' || !winzipaes::valid_strength(strength))
+        return;
+    fields.aes_version = version;
+    fields.aes_strength = strength;
+    fields.aes_method = body.take16();
+}
+
+// The Unicode path field; only one written for this very name counts, as Info-ZIP and 7-Zip
+// decide.
+void read_unicode_path(zip::FieldReader body, const std::string &name, ExtraFields &fields) {
+    if (body.left() < 5 || body.take8() != 1 ||
+        body.take32() != ::crc32(0, reinterpret_cast<const Bytef *>(name.data()),
+                                 static_cast<uInt>(name.size())))
+        return;
+    const std::size_t length = body.left();
+    fields.unicode_name.assign(reinterpret_cast<const char *>(body.take(length)), length);
 }
 
 // Walks the extra fields; `zip64` gets the overflowed sizes and offset.
 ExtraFields parse_extra(const unsigned char *data, std::size_t size, const std::string &name,
                         std::uint64_t *const zip64[], std::size_t zip64_count) {
     ExtraFields fields;
-    std::size_t at = 0;
-    while (at + 4 <= size) {
-        const std::uint16_t id = zip::get16(data + at);
-        const std::size_t length = zip::get16(data + at + 2);
-        const unsigned char *body = data + at + 4;
-        at += 4 + length;
-        if (at > size)
+    zip::FieldReader in(data, size);
+    while (in.left() >= zip::extra_header_size) {
+        const std::uint16_t id = in.take16();
+        const std::size_t length = in.take16();
+        if (length > in.left())
             break;
-        if (id == zip::extra_zip64) {
-            apply_zip64(body, length, zip64, zip64_count);
-        } else if (id == zip::extra_timestamp && length >= 5 && (body[0] & 1) != 0) {
-            fields.has_unix_time = true;
-            fields.unix_time = static_cast<std::int32_t>(zip::get32(body + 1));
-        } else if (id == zip::extra_ntfs && length >= 32 && zip::get16(body + 4) == 1 &&
-                   zip::get16(body + 6) >= 24) {
-            fields.has_ntfs_time = true;
-            fields.ntfs_ticks = static_cast<std::int64_t>(zip::get64(body + 8));
-        } else if (id == winzipaes::extra_id && length == winzipaes::extra_size &&
-                   (zip::get16(body) == winzipaes::ae_1 || zip::get16(body) == winzipaes::ae_2) &&
-                   body[2] == 'A' && body[3] == 'E' && winzipaes::valid_strength(body[4])) {
-            fields.aes_version = zip::get16(body);
-            fields.aes_strength = body[4];
-            fields.aes_method = zip::get16(body + 5);
-        } else if (id == zip::extra_unicode_path && length >= 5 && body[0] == 1 &&
-                   zip::get32(body + 1) == ::crc32(0, reinterpret_cast<const Bytef *>(name.data()),
-                                                   static_cast<uInt>(name.size()))) {
-            // Only a field written for this very name counts, as Info-ZIP and 7-Zip decide.
-            fields.unicode_name.assign(reinterpret_cast<const char *>(body + 5), length - 5);
-        }
+        const zip::FieldReader body(in.take(length), length);
+        if (id == zip::extra_zip64)
+            apply_zip64(body, zip64, zip64_count);
+        else if (id == zip::extra_timestamp)
+            fields.has_unix_time |= zip::read_extended_timestamp(body, fields.unix_time);
+        else if (id == zip::extra_ntfs)
+            fields.has_ntfs_time |= zip::read_ntfs_times(body, fields.ntfs_ticks);
+        else if (id == winzipaes::extra_id)
+            read_aes(body, fields);
+        else if (id == zip::extra_unicode_path)
+            read_unicode_path(body, name, fields);
     }
     return fields;
 }
 
 // The most exact time the entry carries: NTFS ticks, then Unix seconds, then DOS local time.
-struct timespec entry_time(const ExtraFields &fields, std::uint16_t dos_time,
-                           std::uint16_t dos_date) {
-    const int dos_year = 1980 + (dos_date >> 9);
-    if (fields.has_ntfs_time) {
-        std::int64_t seconds = fields.ntfs_ticks / zip::ntfs_ticks_per_second;
-        std::int64_t ticks = fields.ntfs_ticks % zip::ntfs_ticks_per_second;
-        if (ticks < 0) {
-            ticks += zip::ntfs_ticks_per_second;
-            --seconds;
-        }
-        return {static_cast<time_t>(seconds - zip::ntfs_epoch_offset),
-                static_cast<long>(ticks * 100)};
-    }
+struct timespec entry_time(const ExtraFields &fields, const zip::DosTime &dos) {
+    if (fields.has_ntfs_time)
+        return zip::time_of_ntfs_ticks(fields.ntfs_ticks);
     if (fields.has_unix_time) {
         // Signed, so 1901-1969 read right; a writer that means 2038-2106 says so in the DOS
         // date, as Info-ZIP does.
         std::int64_t seconds = fields.unix_time;
-        if (seconds < 0 && dos_year >= 2038)
+        if (seconds < 0 && dos.year() >= 2038)
             seconds += std::int64_t{1} << 32;
         return {static_cast<time_t>(seconds), 0};
     }
-    struct tm local {};
-    local.tm_year = dos_year - 1900;
-    local.tm_mon = ((dos_date >> 5) & 0x0F) - 1;
-    local.tm_mday = dos_date & 0x1F;
-    local.tm_hour = dos_time >> 11;
-    local.tm_min = (dos_time >> 5) & 0x3F;
-    local.tm_sec = (dos_time & 0x1F) * 2;
-    local.tm_isdst = -1;
-    return {std::mktime(&local), 0};
+    return {dos.seconds(), 0};
 }
 
 // Runs `task` for 0 to count - 1 on every core; the first failure stops the rest and is thrown.
@@ -198,7 +192,16 @@ ZipReader::ZipReader(int fd, const std::string &path) : fd(fd), path(path) {
     if (::fstat(fd, &info) != 0)
         fail_errno(FailureKind::cannot_read, "cannot read archive", path);
     file_size = static_cast<std::uint64_t>(info.st_size);
-    read_directory();
+    const DirectoryPlace place = find_directory(
+        file_size,
+        [this](std::uint64_t offset, void *buffer, std::size_t size) {
+            read_at(offset, buffer, size);
+        },
+        path);
+    directory_offset = place.offset;
+    directory_size = place.size;
+    declared_count = place.declared_count;
+    shift = place.shift;
     // Every local header is checked before anything is written; only what later walks and the
     // overlap check need is kept.
     std::vector<Extent> extents;
@@ -237,85 +240,6 @@ void ZipReader::read_at(std::uint64_t offset, void *buffer, std::size_t size) co
     }
 }
 
-void ZipReader::read_directory() {
-    // The end record sits in the last 64 KiB + 22 bytes, before a comment of its own length.
-    const std::size_t tail_size = static_cast<std::size_t>(
-        std::min<std::uint64_t>(file_size, zip::end_size + zip::max_comment_size));
-    std::string tail(tail_size, '\0');
-    read_at(file_size - tail_size, tail.data(), tail_size);
-    const auto *bytes = reinterpret_cast<const unsigned char *>(tail.data());
-    std::size_t end_at = std::string::npos;
-    for (std::size_t i = tail_size >= zip::end_size ? tail_size - zip::end_size + 1 : 0; i-- > 0;) {
-        if (zip::get32(bytes + i) == zip::end_signature &&
-            i + zip::end_size + zip::get16(bytes + i + 20) <= tail_size) {
-            end_at = i;
-            break;
-        }
-    }
-    if (end_at == std::string::npos)
-        fail_archive(FailureKind::damaged, "not a ZIP archive: no end of central directory record");
-    const unsigned char *end = bytes + end_at;
-    const std::uint64_t end_offset = file_size - tail_size + end_at;
-    bool split = zip::get16(end + 4) != 0 || zip::get16(end + 6) != 0;
-    declared_count = zip::get16(end + 10);
-    directory_size = zip::get32(end + 12);
-    directory_offset = zip::get32(end + 16);
-    std::uint64_t directory_end_limit = end_offset;
-    const auto signature_at = [this](std::uint64_t offset, std::uint32_t signature) {
-        unsigned char bytes[4];
-        if (offset > file_size || file_size - offset < sizeof bytes)
-            return false;
-        read_at(offset, bytes, sizeof bytes);
-        return zip::get32(bytes) == signature;
-    };
-
-    // Where a ZIP64 end record stands, its values count, disk numbers included: the end record
-    // may hold 0xFFFF in every field.
-    if (end_offset >= zip::zip64_locator_size) {
-        unsigned char locator[zip::zip64_locator_size];
-        read_at(end_offset - zip::zip64_locator_size, locator, sizeof locator);
-        if (zip::get32(locator) == zip::zip64_locator_signature) {
-            std::uint64_t zip64_offset = zip::get64(locator + 8);
-            // Data before the archive leaves the locator's offset short of the record, which
-            // then stands right before the locator, where unzip and Python look for it.
-            const std::uint64_t adjacent =
-                end_offset - std::min(end_offset, zip::zip64_locator_size + zip::zip64_end_size);
-            if (!signature_at(zip64_offset, zip::zip64_end_signature) && adjacent > zip64_offset &&
-                signature_at(adjacent, zip::zip64_end_signature))
-                zip64_offset = adjacent;
-            unsigned char record[zip::zip64_end_size];
-            read_at(zip64_offset, record, sizeof record);
-            if (zip::get32(record) != zip::zip64_end_signature)
-                fail_archive(FailureKind::damaged, "damaged ZIP64 end record");
-            split = zip::get32(locator + 4) != 0 || zip::get32(locator + 16) > 1 ||
-                    zip::get32(record + 16) != 0 || zip::get32(record + 20) != 0;
-            declared_count = zip::get64(record + 32);
-            directory_size = zip::get64(record + 40);
-            directory_offset = zip::get64(record + 48);
-            directory_end_limit = zip64_offset;
-        }
-    }
-    if (split)
-        fail_archive(FailureKind::unsupported,
-                     "archives split over several disks are not supported");
-    // Data before the archive, such as a self-extractor's program, shifts every offset by its
-    // size; the central directory then ends where the end records begin, as unzip and Python
-    // find it. It is read there only when the declared place holds no central header and that
-    // one does.
-    if (declared_count > 0 && directory_size <= directory_end_limit) {
-        const std::uint64_t found = directory_end_limit - directory_size;
-        if (found > directory_offset &&
-            !signature_at(directory_offset, zip::central_header_signature) &&
-            signature_at(found, zip::central_header_signature)) {
-            shift = found - directory_offset;
-            directory_offset = found;
-        }
-    }
-    if (directory_offset > directory_end_limit ||
-        directory_size > directory_end_limit - directory_offset)
-        fail_archive(FailureKind::damaged, "damaged central directory");
-}
-
 void ZipReader::walk(const std::function<void(ZipEntry &entry)> &visit) const {
     const std::function<void(std::uint64_t, void *, std::size_t)> reader =
         [this](std::uint64_t offset, void *buffer, std::size_t size) {
@@ -330,14 +254,15 @@ void ZipReader::walk(const std::function<void(ZipEntry &entry)> &visit) const {
         // Each take() may move the buffer, so what is still needed is copied first.
         std::array<unsigned char, zip::central_header_size> header;
         std::memcpy(header.data(), cursor.take(header.size()), header.size());
-        if (zip::get32(header.data()) != zip::central_header_signature)
+        const zip::CentralHeader central = zip::CentralHeader::read(header.data());
+        if (central.signature != zip::central_header_signature)
             fail_archive(FailureKind::damaged, "damaged central directory");
-        const std::size_t name_length = zip::get16(header.data() + 28);
+        const std::size_t name_length = central.common.name_length;
         const std::string name(reinterpret_cast<const char *>(cursor.take(name_length)),
                                name_length);
-        const unsigned char *extra = cursor.take(zip::get16(header.data() + 30));
-        ZipEntry entry = parse_central(header.data(), name, extra, count++);
-        cursor.take(zip::get16(header.data() + 32));
+        const unsigned char *extra = cursor.take(central.common.extra_length);
+        ZipEntry entry = parse_central(central, name, extra, count++);
+        cursor.take(central.comment_length);
         visit(entry);
     }
     if (count != declared_count)
@@ -346,29 +271,29 @@ void ZipReader::walk(const std::function<void(ZipEntry &entry)> &visit) const {
                                                std::to_string(declared_count));
 }
 
-ZipEntry ZipReader::parse_central(const unsigned char *header, const std::string &name,
+ZipEntry ZipReader::parse_central(const zip::CentralHeader &header, const std::string &name,
                                   const unsigned char *extra, std::size_t index) const {
     ZipEntry entry;
     entry.index = index;
-    entry.host = zip::get16(header + 4) >> 8;
-    entry.flags = zip::get16(header + 8);
-    entry.method = zip::get16(header + 10);
+    entry.host = header.made_by >> 8;
+    entry.flags = header.common.flags;
+    entry.method = header.common.method;
     entry.method_field = entry.method;
-    entry.dos_time = zip::get16(header + 12);
-    entry.dos_date = zip::get16(header + 14);
-    entry.crc = zip::get32(header + 16);
-    entry.compressed_size = zip::get32(header + 20);
-    entry.size = zip::get32(header + 24);
-    const std::size_t extra_length = zip::get16(header + 30);
-    entry.external_attributes = zip::get32(header + 38);
-    entry.header_offset = zip::get32(header + 42);
+    entry.dos_time = header.common.time.time;
+    entry.dos_date = header.common.time.date;
+    entry.crc = header.common.sizes.crc;
+    entry.compressed_size = header.common.sizes.compressed_size;
+    entry.size = header.common.sizes.size;
+    const std::size_t extra_length = header.common.extra_length;
+    entry.external_attributes = header.external_attributes;
+    entry.header_offset = header.header_offset;
     entry.name = name;
     std::uint64_t *const zip64[] = {&entry.size, &entry.compressed_size, &entry.header_offset};
     const ExtraFields fields = parse_extra(extra, extra_length, entry.name, zip64, 3);
     if (entry.header_offset <= file_size)
         entry.header_offset += shift;
     entry.unicode_name = fields.unicode_name;
-    entry.mtime = entry_time(fields, entry.dos_time, entry.dos_date);
+    entry.mtime = entry_time(fields, header.common.time);
     entry.aes_version = fields.aes_version;
     entry.aes_strength = fields.aes_strength;
     entry.aes_method = fields.aes_method;
@@ -433,39 +358,40 @@ void ZipReader::check_local_header(ZipEntry &entry) const {
                      "damaged entry " + name + ": its header lies beyond the end of the file",
                      name);
     read_at(entry.header_offset, local.data(), local.size());
-    const auto *header = reinterpret_cast<const unsigned char *>(local.data());
-    if (zip::get32(header) != zip::local_header_signature)
+    const zip::LocalHeader header =
+        zip::LocalHeader::read(reinterpret_cast<const unsigned char *>(local.data()));
+    if (header.signature != zip::local_header_signature)
         fail_archive(FailureKind::damaged,
                      "damaged entry " + name + ": no local header where the directory says", name);
-    const std::size_t name_length = zip::get16(header + 26);
-    const std::size_t extra_length = zip::get16(header + 28);
+    const std::size_t name_length = header.common.name_length;
+    const std::size_t extra_length = header.common.extra_length;
     const std::size_t wanted = zip::local_header_size + name_length + extra_length;
     if (local.size() < wanted) {
         local.resize(wanted);
         read_at(entry.header_offset, local.data(), wanted);
-        header = reinterpret_cast<const unsigned char *>(local.data());
     }
     const std::string local_name = local.substr(zip::local_header_size, name_length);
-    std::uint64_t local_compressed = zip::get32(header + 18);
-    std::uint64_t local_size = zip::get32(header + 22);
+    std::uint64_t local_compressed = header.common.sizes.compressed_size;
+    std::uint64_t local_size = header.common.sizes.size;
     std::uint64_t unused_offset = 0;
     std::uint64_t *const zip64[] = {&local_size, &local_compressed, &unused_offset};
-    const ExtraFields local_fields = parse_extra(header + zip::local_header_size + name_length,
-                                                 extra_length, local_name, zip64, 2);
+    const ExtraFields local_fields =
+        parse_extra(reinterpret_cast<const unsigned char *>(local.data()) + zip::local_header_size +
+                        name_length,
+                    extra_length, local_name, zip64, 2);
     // Names may differ in encoding only, as each header's own Unicode path field tells.
     const std::string &unicode_name = entry.unicode_name.empty() ? name : entry.unicode_name;
     const bool same_name = local_name == name || (local_fields.unicode_name.empty()
                                                       ? local_name
                                                       : local_fields.unicode_name) == unicode_name;
-    const std::uint32_t local_crc = zip::get32(header + 14);
+    const std::uint32_t local_crc = header.common.sizes.crc;
     // With a data descriptor the local header may leave CRC and sizes at zero.
-    const bool deferred = (zip::get16(header + 6) & zip::flag_data_descriptor) != 0;
+    const bool deferred = (header.common.flags & zip::flag_data_descriptor) != 0;
     const auto differs = [deferred](std::uint64_t local_value, std::uint64_t central_value) {
         return local_value != central_value && !(deferred && local_value == 0);
     };
-    if (!same_name || zip::get16(header + 8) != entry.method_field ||
-        differs(local_crc, entry.crc) || differs(local_compressed, entry.compressed_size) ||
-        differs(local_size, entry.size))
+    if (!same_name || header.common.method != entry.method_field || differs(local_crc, entry.crc) ||
+        differs(local_compressed, entry.compressed_size) || differs(local_size, entry.size))
         fail_archive(FailureKind::damaged,
                      "damaged entry " + name +
                          ": its local header disagrees with the central directory",

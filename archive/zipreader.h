@@ -92,11 +92,10 @@ public:
 
 private:
     void read_at(std::uint64_t offset, void *buffer, std::size_t size) const;
-    void read_directory();
     // Parses every central record, with its encryption worked out, for `visit`; checks their
     // number against the end record.
     void walk(const std::function<void(ZipEntry &entry)> &visit) const;
-    ZipEntry parse_central(const unsigned char *header, const std::string &name,
+    ZipEntry parse_central(const zip::CentralHeader &header, const std::string &name,
                            const unsigned char *extra, std::size_t index) const;
     ZipEntry entry_at(std::size_t index) const;
     // Where an entry's data begins, by entry; the extent of each for the overlap check.

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <ctime>
 
 namespace zrv {
@@ -28,33 +27,6 @@ constexpr std::uint64_t zip64_threshold = 0xF0000000ULL;
 constexpr std::uint16_t made_by_unix = zip::host_unix << 8 | 30;
 constexpr std::uint16_t version_needed = 20;
 constexpr std::uint16_t version_needed_zip64 = 45;
-constexpr std::uint32_t msdos_folder_attribute = 0x10;
-// The range of the extended timestamp's 32 bits: signed before 1970, unsigned from 2038.
-constexpr std::int64_t earliest_unix_time = INT32_MIN;
-constexpr std::int64_t latest_unix_time = UINT32_MAX;
-
-// DOS time and date in local time, two-second steps, 1980 to 2107.
-void put_dos_time(std::string &out, std::int64_t seconds) {
-    const std::time_t time = static_cast<std::time_t>(seconds);
-    struct tm local {};
-    if (::localtime_r(&time, &local) == nullptr || local.tm_year < 80) {
-        local = {};
-        local.tm_year = 80;
-        local.tm_mday = 1;
-    } else if (local.tm_year > 207) {
-        local = {};
-        local.tm_year = 207;
-        local.tm_mon = 11;
-        local.tm_mday = 31;
-        local.tm_hour = 23;
-        local.tm_min = 59;
-        local.tm_sec = 58;
-    }
-    zip::put16(out, static_cast<std::uint16_t>(local.tm_hour << 11 | local.tm_min << 5 |
-                                               local.tm_sec / 2));
-    zip::put16(out, static_cast<std::uint16_t>((local.tm_year - 80) << 9 | (local.tm_mon + 1) << 5 |
-                                               local.tm_mday));
-}
 
 // The extended timestamp (modification time only, whole seconds), and where a time lies
 // outside the 1901-2106 that it can carry, the NTFS field too (the same time for all three of
@@ -62,24 +34,9 @@ void put_dos_time(std::string &out, std::int64_t seconds) {
 std::string time_fields(const struct timespec &mtime) {
     std::string out;
     const std::int64_t seconds = mtime.tv_sec;
-    zip::put16(out, zip::extra_timestamp);
-    zip::put16(out, 5);
-    out += '\x01';
-    zip::put32(
-        out, static_cast<std::uint32_t>(std::clamp(seconds, earliest_unix_time, latest_unix_time)));
-    if (seconds >= earliest_unix_time && seconds <= latest_unix_time)
-        return out;
-    const std::int64_t ticks =
-        seconds < -zip::ntfs_epoch_offset
-            ? 0
-            : (seconds + zip::ntfs_epoch_offset) * zip::ntfs_ticks_per_second + mtime.tv_nsec / 100;
-    zip::put16(out, zip::extra_ntfs);
-    zip::put16(out, 32);
-    zip::put32(out, 0);
-    zip::put16(out, 1);
-    zip::put16(out, 24);
-    for (int i = 0; i < 3; ++i)
-        zip::put64(out, static_cast<std::uint64_t>(ticks));
+    zip::put_extended_timestamp(out, seconds);
+    if (seconds < zip::earliest_unix_time || seconds > zip::latest_unix_time)
+        zip::put_ntfs_times(out, zip::ntfs_ticks_of(mtime));
     return out;
 }
 
@@ -152,6 +109,17 @@ std::uint16_t ZipWriter::version(bool needs_zip64) const {
     return needs_zip64 ? version_needed_zip64 : version_needed;
 }
 
+zip::CommonFields ZipWriter::common_fields(bool needs_zip64, std::size_t extra_size) const {
+    zip::CommonFields fields;
+    fields.version_needed = version(needs_zip64);
+    fields.flags = flags();
+    fields.method = method_field();
+    fields.time = zip::DosTime::of(header.mtime.tv_sec);
+    fields.name_length = static_cast<std::uint16_t>(header.name.size());
+    fields.extra_length = static_cast<std::uint16_t>(extra_size);
+    return fields;
+}
+
 void ZipWriter::begin_entry(const EntryHeader &entry, Method entry_method, bool entry_encrypted) {
     header = entry;
     method = entry_method;
@@ -170,18 +138,13 @@ void ZipWriter::begin_entry(const EntryHeader &entry, Method entry_method, bool 
     extra += time_fields(header.mtime);
     if (encrypted)
         extra += winzipaes::extra_field(method_field_of(method));
-    std::string local;
-    zip::put32(local, zip::local_header_signature);
-    zip::put16(local, version(zip64));
-    zip::put16(local, flags());
-    zip::put16(local, method_field());
-    put_dos_time(local, header.mtime.tv_sec);
-    zip::put32(local, 0); // CRC and sizes, filled in at the end of the entry
-    zip::put32(local, zip64 ? zip::size_overflow : 0);
-    zip::put32(local, zip64 ? zip::size_overflow : 0);
-    zip::put16(local, static_cast<std::uint16_t>(header.name.size()));
-    zip::put16(local, static_cast<std::uint16_t>(extra.size()));
-    put(local + header.name + extra);
+    zip::LocalHeader local;
+    local.common = common_fields(zip64, extra.size());
+    local.common.sizes.compressed_size = zip64 ? zip::size_overflow : 0;
+    local.common.sizes.size = zip64 ? zip::size_overflow : 0;
+    std::string bytes;
+    local.put(bytes);
+    put(bytes + header.name + extra);
 }
 
 void ZipWriter::write(const unsigned char *data, std::size_t size) {
@@ -200,19 +163,25 @@ void ZipWriter::end_entry(std::uint64_t size, std::uint32_t data_crc) {
     if (!zip64 && (size >= zip::size_overflow || compressed >= zip::size_overflow))
         fail(FailureKind::cannot_write, "cannot write archive " + path + ": " + header.name +
                                             " grew past the size announced for it");
-    std::string sizes;
-    zip::put32(sizes, crc);
-    zip::put32(sizes, zip64 ? zip::size_overflow : narrow(compressed));
-    zip::put32(sizes, zip64 ? zip::size_overflow : narrow(size));
-    patch(header_offset + 14, sizes);
+    zip::Sizes sizes;
+    sizes.crc = crc;
+    sizes.compressed_size = zip64 ? zip::size_overflow : narrow(compressed);
+    sizes.size = zip64 ? zip::size_overflow : narrow(size);
+    std::string sizes_bytes;
+    sizes.put(sizes_bytes);
+    patch(header_offset + zip::LocalHeader::sizes_offset, sizes_bytes);
     if (zip64) {
         std::string zip64_sizes;
         zip::put64(zip64_sizes, size);
         zip::put64(zip64_sizes, compressed);
-        patch(header_offset + zip::local_header_size + header.name.size() + 4, zip64_sizes);
+        patch(header_offset + zip::local_header_size + header.name.size() + zip::extra_header_size,
+              zip64_sizes);
     }
+    put_central_record(size, sizes);
+}
 
-    // The central record: ZIP64 values for whatever does not fit 32 bits.
+// The central record: ZIP64 values for whatever does not fit 32 bits.
+void ZipWriter::put_central_record(std::uint64_t size, const zip::Sizes &sizes) {
     std::string zip64_values;
     if (size >= zip::size_overflow || zip64)
         zip::put64(zip64_values, size);
@@ -229,28 +198,17 @@ void ZipWriter::end_entry(std::uint64_t size, std::uint32_t data_crc) {
     extra += time_fields(header.mtime);
     if (encrypted)
         extra += winzipaes::extra_field(method_field_of(method));
-    std::uint32_t attributes = static_cast<std::uint32_t>(header.mode) << 16;
+    zip::CentralHeader record;
+    record.made_by = made_by_unix;
+    record.common = common_fields(!zip64_values.empty(), extra.size());
+    record.common.sizes = sizes;
+    record.external_attributes = static_cast<std::uint32_t>(header.mode) << 16;
     if (S_ISDIR(header.mode))
-        attributes |= msdos_folder_attribute;
-    std::string &record = directory;
-    zip::put32(record, zip::central_header_signature);
-    zip::put16(record, made_by_unix);
-    zip::put16(record, version(!zip64_values.empty()));
-    zip::put16(record, flags());
-    zip::put16(record, method_field());
-    put_dos_time(record, header.mtime.tv_sec);
-    zip::put32(record, crc);
-    zip::put32(record, zip64 ? zip::size_overflow : narrow(compressed));
-    zip::put32(record, zip64 ? zip::size_overflow : narrow(size));
-    zip::put16(record, static_cast<std::uint16_t>(header.name.size()));
-    zip::put16(record, static_cast<std::uint16_t>(extra.size()));
-    zip::put16(record, 0); // comment
-    zip::put16(record, 0); // disk
-    zip::put16(record, 0); // internal attributes
-    zip::put32(record, attributes);
-    zip::put32(record, narrow(header_offset));
-    record += header.name;
-    record += extra;
+        record.external_attributes |= zip::msdos_folder;
+    record.header_offset = narrow(header_offset);
+    record.put(directory);
+    directory += header.name;
+    directory += extra;
     ++entry_count;
     if (directory.size() >= max_directory_in_memory)
         spill_directory();
@@ -299,31 +257,26 @@ void ZipWriter::close() {
     std::string end;
     if (entry_count >= zip::count_overflow || directory_size >= zip::size_overflow ||
         directory_offset >= zip::size_overflow) {
-        zip::put32(end, zip::zip64_end_signature);
-        zip::put64(end, zip::zip64_end_size - 12);
-        zip::put16(end, made_by_unix);
-        zip::put16(end, version_needed_zip64);
-        zip::put32(end, 0);
-        zip::put32(end, 0);
-        zip::put64(end, entry_count);
-        zip::put64(end, entry_count);
-        zip::put64(end, directory_size);
-        zip::put64(end, directory_offset);
-        zip::put32(end, zip::zip64_locator_signature);
-        zip::put32(end, 0);
-        zip::put64(end, zip64_end_offset);
-        zip::put32(end, 1);
+        zip::Zip64End zip64_end;
+        zip64_end.made_by = made_by_unix;
+        zip64_end.version_needed = version_needed_zip64;
+        zip64_end.disk_count = entry_count;
+        zip64_end.total_count = entry_count;
+        zip64_end.directory_size = directory_size;
+        zip64_end.directory_offset = directory_offset;
+        zip64_end.put(end);
+        zip::Zip64Locator locator;
+        locator.end_offset = zip64_end_offset;
+        locator.put(end);
     }
     const auto count =
         static_cast<std::uint16_t>(std::min<std::uint64_t>(entry_count, zip::count_overflow));
-    zip::put32(end, zip::end_signature);
-    zip::put16(end, 0);
-    zip::put16(end, 0);
-    zip::put16(end, count);
-    zip::put16(end, count);
-    zip::put32(end, narrow(directory_size));
-    zip::put32(end, narrow(directory_offset));
-    zip::put16(end, 0);
+    zip::EndRecord record;
+    record.disk_count = count;
+    record.total_count = count;
+    record.directory_size = narrow(directory_size);
+    record.directory_offset = narrow(directory_offset);
+    record.put(end);
     put(end);
     flush();
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "archive/platform.h"
+#include "archive/zipformat.h"
 
 #include <sys/stat.h>
 
@@ -71,6 +72,10 @@ private:
     std::uint16_t flags() const;
     std::uint16_t method_field() const;
     std::uint16_t version(bool needs_zip64) const;
+    // The entry's header fields, its CRC and sizes left zero.
+    zip::CommonFields common_fields(bool needs_zip64, std::size_t extra_size) const;
+    // Adds the entry's central record to the directory.
+    void put_central_record(std::uint64_t size, const zip::Sizes &sizes);
 };
 
 } // namespace zrv
