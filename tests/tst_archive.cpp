@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <sys/resource.h>
@@ -126,6 +127,8 @@ private slots:
     void password_protected_archives_data();
     void password_protected_archives();
     void existing_targets_are_never_merged();
+    void many_entries_in_bounded_memory_data();
+    void many_entries_in_bounded_memory();
     void pack_failures_leave_nothing_data();
     void pack_failures_leave_nothing();
     void interrupted_calls_leave_nothing_data();
@@ -531,6 +534,58 @@ void TestArchive::existing_targets_are_never_merged() {
     QCOMPARE(run("bash", {"-c", "grep -r '' --exclude=a.zip * | sort"}).output,
              "a (2)/keep:new\na (3)/keep:new\na/keep:old\nempty (2)/keep:new\n" + longest.toUtf8() +
                  "/keep:new\n");
+}
+
+void TestArchive::many_entries_in_bounded_memory_data() {
+    // Each call runs in a child whose address space may grow only this much past what it had:
+    // packing holds pieces in flight and a stack a thread; unpacking once held every entry,
+    // name and staging node, and needed more than 48 MiB for these.
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<int>("headroom");
+    for (const QStringList &row : table_rows(R"(
+scenario | call | MiB past the start
+packing 70,000 files | pack | 64
+unpacking them | unpack | 32
+)"))
+        QTest::newRow(qPrintable(row[0])) << row[1] << row[2].toInt();
+}
+
+void TestArchive::many_entries_in_bounded_memory() {
+    QFETCH(QString, call);
+    QFETCH(int, headroom);
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer reserves its shadow memory in the address space");
+#endif
+    if (!qEnvironmentVariableIsSet("COFFERBOX_SLOW"))
+        QSKIP("slow: set COFFERBOX_SLOW=1");
+    WorkingFolder dir;
+    sh(".", "mkdir -p in/many; cd in/many; for i in {0..69999}; do echo $i > $i; done");
+    const QString archive = dir.filePath("many.zip");
+    if (call == "unpack")
+        QVERIFY(pack({}, {dir.filePath("in/many")}, archive, 0));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const long page = ::sysconf(_SC_PAGESIZE);
+        long pages = 0;
+        std::FILE *statm = std::fopen("/proc/self/statm", "r");
+        if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1)
+            ::_exit(100);
+        std::fclose(statm);
+        const rlim_t bytes = rlim_t(pages) * rlim_t(page) + (rlim_t(headroom) << 20);
+        const struct rlimit limit = {bytes, bytes};
+        ::setrlimit(RLIMIT_AS, &limit);
+        const bool ok = call == "pack" ? pack({}, {dir.filePath("in/many")}, archive, 0)
+                                       : unpack(archive, dir.filePath("out"));
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+    const QString unpacked = call == "pack" ? "check" : "out";
+    if (call == "pack")
+        QVERIFY(unpack(archive, dir.filePath(unpacked)));
+    QCOMPARE(QDir(dir.filePath(unpacked + "/many")).count(), 70002u); // with . and ..
 }
 
 void TestArchive::pack_failures_leave_nothing_data() {
