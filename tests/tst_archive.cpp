@@ -637,8 +637,15 @@ void TestArchive::pack_failures_leave_nothing() {
 mkdir odd/loop; echo data > in/file.txt; mkfifo in/pipe; echo old > AddData/old.zrvdata
 echo data > $'odd/control/bad\e[0m.txt'; ln -s /usr 'odd/to a folder/l'
 ln -s ../../../nowhere 'odd/to nothing/l'; ln -s ../../in/pipe 'odd/to a pipe/l'
-ln -s b odd/loop/a; ln -s a odd/loop/b)");
-    const Tree before = snapshot(".");
+ln -s b odd/loop/a; ln -s a odd/loop/b; find . -type d -exec touch -d 2000-01-01 {} +)");
+    // A failed call may have made and removed its temporary archive, which moves folder times.
+    const auto contents = [] {
+        Tree tree = snapshot(".");
+        for (Node &node : tree)
+            node.mtime = node.type == 'd' ? 0 : node.mtime;
+        return tree;
+    };
+    const Tree before = contents();
     // Picked paths are absolute, as the dialogs give them: lists split at commas before a "/".
     const auto absolute = [](const QString &list) {
         QStringList paths;
@@ -653,7 +660,7 @@ ln -s b odd/loop/a; ln -s a odd/loop/b)");
     zrv::attach_progress(nullptr);
     QVERIFY2(error.contains(call[3].toUtf8()) && error.contains(reason) && error.count('\n') == 1,
              error);
-    QCOMPARE(snapshot("."), before);
+    QCOMPARE(contents(), before);
     // The watcher learns the cause as data, naming the same path.
     QCOMPARE(watcher.failure().path, watched ? dir.filePath(call[3]).toStdString() : "");
 }
