@@ -5,22 +5,13 @@
 #include "archive/winzipaes.h"
 #include "archive/zipformat.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdlib>
-
 #include <algorithm>
-#include <cerrno>
 #include <ctime>
 
 namespace zrv {
 
 namespace {
 
-constexpr std::size_t flush_size = 1 << 20;
-// Central records held in memory before they go to the spill file.
-constexpr std::size_t max_directory_in_memory = 4 << 20;
 // Entries from this size on get ZIP64 sizes up front: deflate may grow what does not
 // compress, and the local header is written before the compressed size is known.
 constexpr std::uint64_t zip64_threshold = 0xF0000000ULL;
@@ -48,51 +39,10 @@ std::uint32_t narrow(std::uint64_t value) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, zip::size_overflow));
 }
 
-// Writes all of `data` at `offset` of `file`; `path` names the archive in failures.
-void write_all_at(int file, std::uint64_t offset, const char *data, std::size_t size,
-                  const std::string &path) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t written =
-            ::pwrite(file, data + done, size - done, static_cast<off_t>(offset + done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            if (written == 0)
-                errno = EIO;
-            fail_errno(FailureKind::cannot_write, "cannot write archive", path);
-        }
-        done += static_cast<std::size_t>(written);
-    }
-}
-
 } // namespace
 
-ZipWriter::ZipWriter(int fd, const std::string &path) : fd(fd), path(path) {}
-
-void ZipWriter::write_at(std::uint64_t offset, const char *data, std::size_t size) {
-    write_all_at(fd, offset, data, size, path);
-}
-
-void ZipWriter::flush() {
-    write_at(gathered_at, gathered.data(), gathered.size());
-    gathered_at += gathered.size();
-    gathered.clear();
-}
-
-void ZipWriter::put(const std::string &bytes) {
-    gathered += bytes;
-    if (gathered.size() >= flush_size)
-        flush();
-}
-
-// A header is always put whole, so it lies either all in memory or all in the file.
-void ZipWriter::patch(std::uint64_t offset, const std::string &bytes) {
-    if (offset >= gathered_at)
-        gathered.replace(static_cast<std::size_t>(offset - gathered_at), bytes.size(), bytes);
-    else
-        write_at(offset, bytes.data(), bytes.size());
-}
+ZipWriter::ZipWriter(int fd, const std::string &path)
+    : path(path), output(fd, path), directory(path) {}
 
 std::uint16_t ZipWriter::flags() const {
     return static_cast<std::uint16_t>((is_valid_utf8(header.name) ? zip::flag_utf8 : 0) |
@@ -125,7 +75,7 @@ void ZipWriter::begin_entry(const EntryHeader &entry, Method entry_method, bool 
     method = entry_method;
     encrypted = entry_encrypted;
     zip64 = header.size >= zip64_threshold;
-    header_offset = gathered_at + gathered.size();
+    header_offset = output.offset();
     compressed = 0;
 
     std::string extra;
@@ -144,18 +94,12 @@ void ZipWriter::begin_entry(const EntryHeader &entry, Method entry_method, bool 
     local.common.sizes.size = zip64 ? zip::size_overflow : 0;
     std::string bytes;
     local.put(bytes);
-    put(bytes + header.name + extra);
+    output.put(bytes + header.name + extra);
 }
 
 void ZipWriter::write(const unsigned char *data, std::size_t size) {
     compressed += size;
-    if (gathered.size() + size < flush_size) {
-        gathered.append(reinterpret_cast<const char *>(data), size);
-        return;
-    }
-    flush();
-    write_at(gathered_at, reinterpret_cast<const char *>(data), size);
-    gathered_at += size;
+    output.write(data, size);
 }
 
 void ZipWriter::end_entry(std::uint64_t size, std::uint32_t data_crc) {
@@ -169,13 +113,14 @@ void ZipWriter::end_entry(std::uint64_t size, std::uint32_t data_crc) {
     sizes.size = zip64 ? zip::size_overflow : narrow(size);
     std::string sizes_bytes;
     sizes.put(sizes_bytes);
-    patch(header_offset + zip::LocalHeader::sizes_offset, sizes_bytes);
+    output.patch(header_offset + zip::LocalHeader::sizes_offset, sizes_bytes);
     if (zip64) {
         std::string zip64_sizes;
         zip::put64(zip64_sizes, size);
         zip::put64(zip64_sizes, compressed);
-        patch(header_offset + zip::local_header_size + header.name.size() + zip::extra_header_size,
-              zip64_sizes);
+        output.patch(header_offset + zip::local_header_size + header.name.size() +
+                         zip::extra_header_size,
+                     zip64_sizes);
     }
     put_central_record(size, sizes);
 }
@@ -206,54 +151,17 @@ void ZipWriter::put_central_record(std::uint64_t size, const zip::Sizes &sizes) 
     if (S_ISDIR(header.mode))
         record.external_attributes |= zip::msdos_folder;
     record.header_offset = narrow(header_offset);
-    record.put(directory);
-    directory += header.name;
-    directory += extra;
-    ++entry_count;
-    if (directory.size() >= max_directory_in_memory)
-        spill_directory();
-}
-
-void ZipWriter::spill_directory() {
-    if (spill.get() < 0) {
-        std::string name = parent_path(path) + "/.zrv-XXXXXX";
-        spill.reset(::mkostemp(name.data(), O_CLOEXEC));
-        if (spill.get() < 0)
-            fail_errno(FailureKind::cannot_write, "cannot write archive", path);
-        ::unlink(name.c_str());
-    }
-    write_all_at(spill.get(), spilled, directory.data(), directory.size(), path);
-    spilled += directory.size();
-    directory.clear();
-}
-
-void ZipWriter::copy_spilled_directory() {
-    flush();
-    std::string run(flush_size, '\0');
-    for (std::uint64_t copied = 0; copied < spilled;) {
-        const ssize_t got =
-            ::pread(spill.get(), run.data(), run.size(), static_cast<off_t>(copied));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            if (got == 0)
-                errno = EIO;
-            fail_errno(FailureKind::cannot_write, "cannot write archive", path);
-        }
-        write_at(gathered_at, run.data(), static_cast<std::size_t>(got));
-        gathered_at += static_cast<std::uint64_t>(got);
-        copied += static_cast<std::uint64_t>(got);
-    }
-    spill.reset(-1);
+    std::string bytes;
+    record.put(bytes);
+    directory.add(bytes + header.name + extra);
 }
 
 void ZipWriter::close() {
-    const std::uint64_t directory_offset = gathered_at + gathered.size();
-    const std::uint64_t directory_size = spilled + directory.size();
-    if (spilled > 0)
-        copy_spilled_directory();
-    put(directory);
-    const std::uint64_t zip64_end_offset = gathered_at + gathered.size();
+    const std::uint64_t directory_offset = output.offset();
+    const std::uint64_t directory_size = directory.size();
+    const std::uint64_t entry_count = directory.count();
+    directory.put_to(output);
+    const std::uint64_t zip64_end_offset = output.offset();
     std::string end;
     if (entry_count >= zip::count_overflow || directory_size >= zip::size_overflow ||
         directory_offset >= zip::size_overflow) {
@@ -277,8 +185,8 @@ void ZipWriter::close() {
     record.directory_size = narrow(directory_size);
     record.directory_offset = narrow(directory_offset);
     record.put(end);
-    put(end);
-    flush();
+    output.put(end);
+    output.flush();
 }
 
 } // namespace zrv

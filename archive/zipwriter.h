@@ -6,7 +6,8 @@
 // offset or the entry count needs them.
 #pragma once
 
-#include "archive/platform.h"
+#include "archive/archiveoutput.h"
+#include "archive/centralrecords.h"
 #include "archive/zipformat.h"
 
 #include <sys/stat.h>
@@ -40,27 +41,9 @@ public:
     void close();
 
 private:
-    void put(const std::string &bytes);
-    void write_at(std::uint64_t offset, const char *data, std::size_t size);
-    void flush();
-    // Writes `bytes` at `offset`, in memory while they are still gathered there.
-    void patch(std::uint64_t offset, const std::string &bytes);
-    // Moves the central records gathered so far to the spill file.
-    void spill_directory();
-    // Appends the spill file's records to the archive.
-    void copy_spilled_directory();
-
-    int fd;
     std::string path;
-    // Output is gathered and reaches the file in runs of about a megabyte.
-    std::string gathered;
-    std::uint64_t gathered_at = 0;
-    // The central directory: its latest records, and those before them in a nameless file
-    // beside the archive, so memory stays flat however many entries there are.
-    std::string directory;
-    UniqueFd spill{-1};
-    std::uint64_t spilled = 0;
-    std::uint64_t entry_count = 0;
+    ArchiveOutput output;
+    CentralRecords directory;
     // The entry being written.
     EntryHeader header{};
     Method method = Method::stored;
