@@ -218,16 +218,11 @@ void TestArchive::round_trip() {
     QVERIFY(run("cmp", {archive, "again"}).exit_code == 0);
 }
 
-void TestArchive::refused_archives_leave_nothing_data() {
-    // The cause its one line names; the archive, JSON for zipforge or a bash script that makes
-    // bad.zip; for an unsafe archive, a control that differs only in the unsafe part and unpacks,
-    // so the guard is what stops the other. Both get an ok.txt first. OUTSIDE is a file beside
-    // the work folder.
-    QTest::addColumn<bool>("scripted");
-    QTest::addColumn<QByteArray>("archive");
-    QTest::addColumn<QByteArray>("reason");
-    QTest::addColumn<QByteArray>("control");
-    for (const QStringList &row : table_rows(R"(
+// Archives refused whole, a row each: the cause its one line names; the archive, JSON for zipforge
+// or a bash script that makes bad.zip; for an unsafe archive, a control that differs only in the
+// unsafe part and unpacks, so the guard is what stops the other. Both get an ok.txt first. OUTSIDE
+// is a file beside the work folder.
+const char refused_archives[] = R"(
 scenario | cause | made by | archive | control
 dot-dot name | unsafe | zipforge | ["../../outside.txt=pwned"] | ["inside.txt=pwned"]
 dot-dot inside a folder | unsafe | zipforge | ["sub/../../../outside.txt"] | ["sub/inside.txt"]
@@ -308,7 +303,14 @@ the ZIP64 end record on a second disk | several disks | zipforge | {"entries": [
     "zip64_end": 1} | 
 a FIFO that nothing writes to | not a regular file | bash | mkfifo bad.zip | 
 a folder | not a regular file | bash | mkdir bad.zip | 
-)")) {
+)";
+
+void TestArchive::refused_archives_leave_nothing_data() {
+    QTest::addColumn<bool>("scripted");
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<QByteArray>("reason");
+    QTest::addColumn<QByteArray>("control");
+    for (const QStringList &row : table_rows(refused_archives)) {
         const auto with_ok = [](const QString &entries) {
             return entries.isEmpty() ? QByteArray()
                                      : "[\"ok.txt=fine\", " + entries.mid(1).toUtf8();
@@ -350,15 +352,12 @@ void TestArchive::refused_archives_leave_nothing() {
     QCOMPARE(snapshot(dir.path()).value("outside.txt").content, QByteArray("unmodified\n"));
 }
 
-void TestArchive::odd_but_honest_archives_unpack_data() {
-    // The archive: JSON for zipforge, or a bash script making odd.zip with a peer, which checks
-    // first that unzip and Python read shapes that other readers take. What unpacking gives, in
-    // the zone UTC+8, in zipforge's notation: " mode 755" or " time -31536000" where those matter,
-    // names that are not UTF-8 as "bytes:" and hex, $(COMMAND) for what the command prints.
-    QTest::addColumn<bool>("scripted");
-    QTest::addColumn<QByteArray>("archive");
-    QTest::addColumn<QStringList>("listed");
-    for (const QStringList &row : table_rows(R"rows(
+// Odd archives that unpack, a row each. The archive: JSON for zipforge, or a bash script making
+// odd.zip with a peer, which checks first that unzip and Python read shapes that other readers
+// take. What unpacking gives, in the zone UTC+8, in zipforge's notation: " mode 755" or " time
+// -31536000" where those matter, names that are not UTF-8 as "bytes:" and hex, $(COMMAND) for what
+// the command prints.
+const char odd_but_honest_archives[] = R"rows(
 scenario | made by | archive | unpacked
 empty archive | zipforge | [] | []
 Info-ZIP's zip | bash | mkdir -p d/e; echo 1 > d/a; seq 99999 > b; ln -s d/a c; zip -qry odd.zip b c
@@ -421,7 +420,13 @@ the read-only attribute of a Windows entry: write bits kept when it is ignored f
     | [{"name": "ro", "data": "x", "dos_attributes": 1}] | ["ro=x mode 444"]
 a time before 1970 | zipforge | [{"name": "old", "data": "x", "mode": 33188, "unix_time":
     -31536000}] | ["old=x time -31536000"]
-)rows"))
+)rows";
+
+void TestArchive::odd_but_honest_archives_unpack_data() {
+    QTest::addColumn<bool>("scripted");
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<QStringList>("listed");
+    for (const QStringList &row : table_rows(odd_but_honest_archives))
         QTest::newRow(qPrintable(row[0]))
             << (row[1] == "bash") << row[2].toUtf8()
             << QJsonDocument::fromJson(row[3].toUtf8()).toVariant().toStringList();
