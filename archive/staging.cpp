@@ -10,33 +10,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 namespace zrv {
 
-// A short name of fixed length, so any target name that fits the folder fits here too.
 Staging::Staging(const std::string &archive_path, const std::string &target, mode_t umask,
                  Progress &progress)
-    : archive_path(archive_path), target(target), umask(umask), progress(progress) {
-    staging = parent_path(target) + "/.zrv-XXXXXX";
-    if (::mkdtemp(staging.data()) == nullptr) {
-        staging.clear();
-        fail_errno(FailureKind::cannot_create_target, "cannot unpack into", parent_path(target));
-    }
-    cursor_fd.reset(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (cursor_fd.get() < 0) {
-        const int error = errno;
-        remove_tree(staging);
-        errno = error;
-        fail_errno(FailureKind::cannot_create_target, "cannot unpack into", staging);
-    }
-}
-
-Staging::~Staging() {
-    cursor_fd.reset(-1);
-    file.reset(-1);
-    if (!committed && !staging.empty())
-        remove_tree(staging);
+    : archive_path(archive_path), umask(umask), progress(progress), staging(archive_path, target) {
+    cursor_fd.reset(
+        ::open(staging.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (cursor_fd.get() < 0)
+        fail_errno(FailureKind::cannot_create_target, "cannot unpack into", staging.path());
 }
 
 void Staging::fail_archive(FailureKind kind, const std::string &what,
@@ -61,7 +44,7 @@ int Staging::folder_fd(int folder) {
         std::vector<int> chain;
         for (int node = folder; node != StagingTree::root; node = tree[node].parent)
             chain.push_back(node);
-        fd = ::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        fd = ::open(staging.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         for (auto it = chain.rbegin(); fd >= 0 && it != chain.rend(); ++it) {
             const int next = open_below(fd, tree[*it].name.c_str());
             ::close(fd);
@@ -69,7 +52,8 @@ int Staging::folder_fd(int folder) {
         }
     }
     if (fd < 0)
-        fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(staging, folder));
+        fail_errno(FailureKind::cannot_write, "cannot unpack to",
+                   tree.path(staging.path(), folder));
     cursor_fd.reset(fd);
     cursor = folder;
     return fd;
@@ -96,7 +80,7 @@ int Staging::make_folders(const std::vector<std::string> &components, std::size_
                              join_components(components) +
                                  " needs a folder where the archive has a file or link");
             fail_errno(FailureKind::cannot_write, "cannot unpack to",
-                       tree.path(staging, folder) + "/" + components[i]);
+                       tree.path(staging.path(), folder) + "/" + components[i]);
         }
         folder = tree.add(folder, components[i], Kind::folder);
     }
@@ -126,7 +110,7 @@ int Staging::claim_name(int parent, const std::string &leaf, Kind kind) {
                 continue;
             return tree.add(parent, name, kind);
         }
-        file_name = tree.path(staging, parent) + "/" + name;
+        file_name = tree.path(staging.path(), parent) + "/" + name;
         file.reset(::openat(parent_fd, name.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (file.get() >= 0)
@@ -209,7 +193,8 @@ void Staging::make_links() {
     for (const int id : links) {
         if (::symlinkat(tree[id].link_target.c_str(), folder_fd(tree[id].parent),
                         tree[id].name.c_str()) != 0)
-            fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(staging, id));
+            fail_errno(FailureKind::cannot_write, "cannot unpack to",
+                       tree.path(staging.path(), id));
     }
 }
 
@@ -227,26 +212,16 @@ void Staging::apply_folder_attributes() {
         const struct timespec times[2] = {attributes.mtime, attributes.mtime};
         if (::utimensat(parent_fd, name, times, AT_SYMLINK_NOFOLLOW) != 0 ||
             ::fchmodat(parent_fd, name, attributes.perm, 0) != 0)
-            fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(staging, node));
+            fail_errno(FailureKind::cannot_write, "cannot unpack to",
+                       tree.path(staging.path(), node));
     }
     cursor_fd.reset(-1);
-    if (::chmod(staging.c_str(), 0777 & ~umask) != 0)
-        fail_errno(FailureKind::cannot_write, "cannot unpack to", staging);
+    if (::chmod(staging.path().c_str(), 0777 & ~umask) != 0)
+        fail_errno(FailureKind::cannot_write, "cannot unpack to", staging.path());
 }
 
-// An existing folder is never merged into: the archive takes the first free numbered name.
 void Staging::move_into_place() {
-    for (int n = 1; n <= max_numbered_names; ++n) {
-        const std::string candidate = n == 1 ? target : target + " (" + std::to_string(n) + ")";
-        if (rename_no_replace(staging, candidate)) {
-            committed = true;
-            progress.set_made(candidate);
-            return;
-        }
-        if (errno != EEXIST && errno != ENOTEMPTY)
-            fail_errno(FailureKind::cannot_write, "cannot unpack to", candidate);
-    }
-    fail_archive(FailureKind::cannot_create_target, "every name for " + target + " is taken");
+    progress.set_made(staging.move_into_place());
 }
 
 } // namespace zrv

@@ -7,6 +7,7 @@
 #include "archive/platform.h"
 #include "archive/progress.h"
 #include "archive/recordqueue.h"
+#include "archive/stagingfolder.h"
 #include "archive/stagingtree.h"
 
 #include <sys/types.h>
@@ -21,7 +22,6 @@ public:
     // Makes the staging folder beside `target`; `archive_path` names the archive in failures.
     Staging(const std::string &archive_path, const std::string &target, mode_t umask,
             Progress &progress);
-    ~Staging();
     Staging(const Staging &) = delete;
     Staging &operator=(const Staging &) = delete;
 
@@ -43,10 +43,9 @@ private:
     void write_file(Record &record);
 
     std::string archive_path;
-    std::string target;
     mode_t umask;
     Progress &progress;
-    std::string staging;
+    StagingFolder staging;
     StagingTree tree;
     // An open folder of the staging tree, moved a level at a time, so that nothing is reached
     // through a long path however deep the tree.
@@ -56,7 +55,6 @@ private:
     // The file being written and its path.
     UniqueFd file{-1};
     std::string file_name;
-    bool committed = false;
 };
 
 } // namespace zrv
