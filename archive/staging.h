@@ -4,6 +4,7 @@
 // removed with everything in it when this goes.
 #pragma once
 
+#include "archive/foldercursor.h"
 #include "archive/platform.h"
 #include "archive/progress.h"
 #include "archive/recordqueue.h"
@@ -37,7 +38,6 @@ public:
 private:
     [[noreturn]] void fail_archive(FailureKind kind, const std::string &what,
                                    const std::string &entry = std::string()) const;
-    int folder_fd(int folder);
     int make_folders(const std::vector<std::string> &components, std::size_t count);
     int claim_name(int parent, const std::string &leaf, Kind kind);
     void write_file(Record &record);
@@ -47,10 +47,7 @@ private:
     Progress &progress;
     StagingFolder staging;
     StagingTree tree;
-    // An open folder of the staging tree, moved a level at a time, so that nothing is reached
-    // through a long path however deep the tree.
-    int cursor = StagingTree::root;
-    UniqueFd cursor_fd{-1};
+    FolderCursor cursor;
     std::vector<int> links;
     // The file being written and its path.
     UniqueFd file{-1};
