@@ -15,8 +15,8 @@ namespace zrv {
 
 Staging::Staging(const std::string &archive_path, const std::string &target, mode_t umask,
                  Progress &progress)
-    : archive_path(archive_path), umask(umask), progress(progress), staging(archive_path, target),
-      cursor(tree, staging.path()) {}
+    : archive_path(archive_path), umask(umask), progress(progress), top(archive_path, target),
+      cursor(tree, top.path()) {}
 
 void Staging::fail_archive(FailureKind kind, const std::string &what,
                            const std::string &entry) const {
@@ -44,7 +44,7 @@ int Staging::make_folders(const std::vector<std::string> &components, std::size_
                              join_components(components) +
                                  " needs a folder where the archive has a file or link");
             fail_errno(FailureKind::cannot_write, "cannot unpack to",
-                       tree.path(staging.path(), folder) + "/" + components[i]);
+                       tree.path(top.path(), folder) + "/" + components[i]);
         }
         folder = tree.add(folder, components[i], Kind::folder);
     }
@@ -74,7 +74,7 @@ int Staging::claim_name(int parent, const std::string &leaf, Kind kind) {
                 continue;
             return tree.add(parent, name, kind);
         }
-        file_name = tree.path(staging.path(), parent) + "/" + name;
+        file_name = tree.path(top.path(), parent) + "/" + name;
         file.reset(::openat(parent_fd, name.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (file.get() >= 0)
@@ -157,8 +157,7 @@ void Staging::make_links() {
     for (const int id : links) {
         if (::symlinkat(tree[id].link_target.c_str(), cursor.move_to(tree[id].parent),
                         tree[id].name.c_str()) != 0)
-            fail_errno(FailureKind::cannot_write, "cannot unpack to",
-                       tree.path(staging.path(), id));
+            fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(top.path(), id));
     }
 }
 
@@ -176,16 +175,14 @@ void Staging::apply_folder_attributes() {
         const struct timespec times[2] = {attributes.mtime, attributes.mtime};
         if (::utimensat(parent_fd, name, times, AT_SYMLINK_NOFOLLOW) != 0 ||
             ::fchmodat(parent_fd, name, attributes.perm, 0) != 0)
-            fail_errno(FailureKind::cannot_write, "cannot unpack to",
-                       tree.path(staging.path(), node));
+            fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(top.path(), node));
     }
     cursor.close();
-    if (::chmod(staging.path().c_str(), 0777 & ~umask) != 0)
-        fail_errno(FailureKind::cannot_write, "cannot unpack to", staging.path());
+    top.set_usual_mode(umask);
 }
 
 void Staging::move_into_place() {
-    progress.set_made(staging.move_into_place());
+    progress.set_made(top.move_into_place());
 }
 
 } // namespace zrv

@@ -45,7 +45,7 @@ private:
     std::string archive_path;
     mode_t umask;
     Progress &progress;
-    StagingFolder staging;
+    StagingFolder top;
     StagingTree tree;
     FolderCursor cursor;
     std::vector<int> links;

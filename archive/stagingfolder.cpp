@@ -5,6 +5,8 @@
 #include "archive/platform.h"
 #include "archive/unpacklimits.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -21,6 +23,12 @@ StagingFolder::StagingFolder(const std::string &archive_path, const std::string 
 StagingFolder::~StagingFolder() {
     if (!committed)
         remove_tree(folder_path);
+}
+
+// mkdtemp makes the folder for its owner alone; once it is complete it gets a new folder's mode.
+void StagingFolder::set_usual_mode(mode_t umask) {
+    if (::chmod(folder_path.c_str(), 0777 & ~umask) != 0)
+        fail_errno(FailureKind::cannot_write, "cannot unpack to", folder_path);
 }
 
 // An existing folder is never merged into: the archive takes the first free numbered name.

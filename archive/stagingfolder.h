@@ -1,6 +1,9 @@
-// The staging folder's own life: made beside the target, removed with everything in it when
-// this goes unless it has been moved into place, and moved to the first free name.
+// The staging folder's own life: made beside the target for its owner alone, given a new
+// folder's mode once complete, and moved to the first free name; until then it is removed with
+// everything in it when this goes.
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 
@@ -15,6 +18,8 @@ public:
     StagingFolder &operator=(const StagingFolder &) = delete;
 
     const std::string &path() const { return folder_path; }
+    // Gives the folder the mode a new folder gets under `umask`, once everything is in it.
+    void set_usual_mode(mode_t umask);
     // Renames the folder to the first free of the target and its numbered names; returns the
     // name it took.
     std::string move_into_place();
