@@ -10,69 +10,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 namespace zrv {
 
-// A short name of fixed length, so any target name that fits the folder fits here too.
 Staging::Staging(const std::string &archive_path, const std::string &target, mode_t umask,
                  Progress &progress)
-    : archive_path(archive_path), target(target), umask(umask), progress(progress) {
-    staging = parent_path(target) + "/.zrv-XXXXXX";
-    if (::mkdtemp(staging.data()) == nullptr) {
-        staging.clear();
-        fail_errno(FailureKind::cannot_create_target, "cannot unpack into", parent_path(target));
-    }
-    cursor_fd.reset(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (cursor_fd.get() < 0) {
-        const int error = errno;
-        remove_tree(staging);
-        errno = error;
-        fail_errno(FailureKind::cannot_create_target, "cannot unpack into", staging);
-    }
-}
-
-Staging::~Staging() {
-    cursor_fd.reset(-1);
-    file.reset(-1);
-    if (!committed && !staging.empty())
-        remove_tree(staging);
-}
+    : archive_path(archive_path), umask(umask), progress(progress), top(archive_path, target),
+      cursor(tree, top.path()) {}
 
 void Staging::fail_archive(FailureKind kind, const std::string &what,
                            const std::string &entry) const {
     zrv::fail_archive(kind, archive_path, what, entry);
-}
-
-// An open descriptor of `folder`, reached from the cursor when it is a step away, and from the
-// top one folder at a time otherwise.
-int Staging::folder_fd(int folder) {
-    if (folder == cursor)
-        return cursor_fd.get();
-    const auto open_below = [](int parent_fd, const char *name) {
-        return ::openat(parent_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    };
-    int fd = -1;
-    if (folder != StagingTree::root && tree[folder].parent == cursor) {
-        fd = open_below(cursor_fd.get(), tree[folder].name.c_str());
-    } else if (cursor != StagingTree::root && tree[cursor].parent == folder) {
-        fd = open_below(cursor_fd.get(), "..");
-    } else {
-        std::vector<int> chain;
-        for (int node = folder; node != StagingTree::root; node = tree[node].parent)
-            chain.push_back(node);
-        fd = ::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        for (auto it = chain.rbegin(); fd >= 0 && it != chain.rend(); ++it) {
-            const int next = open_below(fd, tree[*it].name.c_str());
-            ::close(fd);
-            fd = next;
-        }
-    }
-    if (fd < 0)
-        fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(staging, folder));
-    cursor_fd.reset(fd);
-    cursor = folder;
-    return fd;
 }
 
 // Makes the first `count` components as folders, each once; returns the last one's node.
@@ -90,13 +38,13 @@ int Staging::make_folders(const std::vector<std::string> &components, std::size_
         }
         // Made with the usual mode: only folders the archive lists get theirs at the end. Files
         // are not in the tree: one that is in the way makes the name exist already.
-        if (::mkdirat(folder_fd(folder), components[i].c_str(), 0777 & ~umask) != 0) {
+        if (::mkdirat(cursor.move_to(folder), components[i].c_str(), 0777 & ~umask) != 0) {
             if (errno == EEXIST)
                 fail_archive(FailureKind::unsafe,
                              join_components(components) +
                                  " needs a folder where the archive has a file or link");
             fail_errno(FailureKind::cannot_write, "cannot unpack to",
-                       tree.path(staging, folder) + "/" + components[i]);
+                       tree.path(top.path(), folder) + "/" + components[i]);
         }
         folder = tree.add(folder, components[i], Kind::folder);
     }
@@ -118,7 +66,7 @@ int Staging::claim_name(int parent, const std::string &leaf, Kind kind) {
         const std::string name = next == nullptr ? leaf : numbered_name(leaf, (*next)++);
         if (tree.find(parent, name) >= 0)
             continue;
-        const int parent_fd = folder_fd(parent);
+        const int parent_fd = cursor.move_to(parent);
         if (kind == Kind::link) {
             // Made once every file is in place; a file of that name may be there already.
             struct stat existing;
@@ -126,7 +74,7 @@ int Staging::claim_name(int parent, const std::string &leaf, Kind kind) {
                 continue;
             return tree.add(parent, name, kind);
         }
-        file_name = tree.path(staging, parent) + "/" + name;
+        file_name = tree.path(top.path(), parent) + "/" + name;
         file.reset(::openat(parent_fd, name.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (file.get() >= 0)
@@ -207,9 +155,9 @@ void Staging::make_links() {
                          name);
     }
     for (const int id : links) {
-        if (::symlinkat(tree[id].link_target.c_str(), folder_fd(tree[id].parent),
+        if (::symlinkat(tree[id].link_target.c_str(), cursor.move_to(tree[id].parent),
                         tree[id].name.c_str()) != 0)
-            fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(staging, id));
+            fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(top.path(), id));
     }
 }
 
@@ -222,31 +170,19 @@ void Staging::apply_folder_attributes() {
             continue;
         progress.stop_if_cancelled();
         const Attributes &attributes = tree[node].attributes;
-        const int parent_fd = folder_fd(tree[node].parent);
+        const int parent_fd = cursor.move_to(tree[node].parent);
         const char *name = tree[node].name.c_str();
         const struct timespec times[2] = {attributes.mtime, attributes.mtime};
         if (::utimensat(parent_fd, name, times, AT_SYMLINK_NOFOLLOW) != 0 ||
             ::fchmodat(parent_fd, name, attributes.perm, 0) != 0)
-            fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(staging, node));
+            fail_errno(FailureKind::cannot_write, "cannot unpack to", tree.path(top.path(), node));
     }
-    cursor_fd.reset(-1);
-    if (::chmod(staging.c_str(), 0777 & ~umask) != 0)
-        fail_errno(FailureKind::cannot_write, "cannot unpack to", staging);
+    cursor.close();
+    top.set_usual_mode(umask);
 }
 
-// An existing folder is never merged into: the archive takes the first free numbered name.
 void Staging::move_into_place() {
-    for (int n = 1; n <= max_numbered_names; ++n) {
-        const std::string candidate = n == 1 ? target : target + " (" + std::to_string(n) + ")";
-        if (rename_no_replace(staging, candidate)) {
-            committed = true;
-            progress.set_made(candidate);
-            return;
-        }
-        if (errno != EEXIST && errno != ENOTEMPTY)
-            fail_errno(FailureKind::cannot_write, "cannot unpack to", candidate);
-    }
-    fail_archive(FailureKind::cannot_create_target, "every name for " + target + " is taken");
+    progress.set_made(top.move_into_place());
 }
 
 } // namespace zrv

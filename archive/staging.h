@@ -4,9 +4,11 @@
 // removed with everything in it when this goes.
 #pragma once
 
+#include "archive/foldercursor.h"
 #include "archive/platform.h"
 #include "archive/progress.h"
 #include "archive/recordqueue.h"
+#include "archive/stagingfolder.h"
 #include "archive/stagingtree.h"
 
 #include <sys/types.h>
@@ -21,7 +23,6 @@ public:
     // Makes the staging folder beside `target`; `archive_path` names the archive in failures.
     Staging(const std::string &archive_path, const std::string &target, mode_t umask,
             Progress &progress);
-    ~Staging();
     Staging(const Staging &) = delete;
     Staging &operator=(const Staging &) = delete;
 
@@ -37,26 +38,20 @@ public:
 private:
     [[noreturn]] void fail_archive(FailureKind kind, const std::string &what,
                                    const std::string &entry = std::string()) const;
-    int folder_fd(int folder);
     int make_folders(const std::vector<std::string> &components, std::size_t count);
     int claim_name(int parent, const std::string &leaf, Kind kind);
     void write_file(Record &record);
 
     std::string archive_path;
-    std::string target;
     mode_t umask;
     Progress &progress;
-    std::string staging;
+    StagingFolder top;
     StagingTree tree;
-    // An open folder of the staging tree, moved a level at a time, so that nothing is reached
-    // through a long path however deep the tree.
-    int cursor = StagingTree::root;
-    UniqueFd cursor_fd{-1};
+    FolderCursor cursor;
     std::vector<int> links;
     // The file being written and its path.
     UniqueFd file{-1};
     std::string file_name;
-    bool committed = false;
 };
 
 } // namespace zrv

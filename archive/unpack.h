@@ -20,7 +20,8 @@
 //    a file where a folder is needed fails the archive (Staging::make_folders);
 //  - the target: everything is made in a staging folder beside it and renamed into place only
 //    when complete, to the first free of "target", "target (2)"...; nothing is ever merged
-//    (Staging::move_into_place); on any failure the staging folder goes (Staging::~Staging).
+//    (StagingFolder::move_into_place); on any failure the staging folder goes
+//    (StagingFolder::~StagingFolder).
 // The thresholds are side by side in unpacklimits.h.
 #pragma once
 
