@@ -6,14 +6,11 @@
 #include "archive/winzipaes.h"
 #include "archive/zipend.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <exception>
@@ -150,10 +147,8 @@ void run_in_parallel(std::size_t count, const std::function<void(std::size_t)> &
 // Reads the central directory a buffer at a time.
 class DirectoryCursor {
 public:
-    DirectoryCursor(const ZipReader &reader,
-                    const std::function<void(std::uint64_t, void *, std::size_t)> &read_at,
-                    std::uint64_t offset, std::uint64_t size)
-        : reader(reader), read_at(read_at), next(offset), end(offset + size) {}
+    DirectoryCursor(const ArchiveFile &file, std::uint64_t offset, std::uint64_t size)
+        : file(file), next(offset), end(offset + size) {}
 
     bool at_end() const { return position == buffer.size() && next == end; }
 
@@ -165,10 +160,10 @@ public:
             const std::uint64_t wanted = std::max<std::uint64_t>(size - buffer.size(), 64 << 10);
             const std::size_t more = static_cast<std::size_t>(std::min(wanted, end - next));
             if (buffer.size() + more < size)
-                reader.fail_archive(FailureKind::damaged, "damaged central directory");
+                file.fail_archive(FailureKind::damaged, "damaged central directory");
             const std::size_t had = buffer.size();
             buffer.resize(had + more);
-            read_at(next, buffer.data() + had, more);
+            file.read_at(next, buffer.data() + had, more);
             next += more;
         }
         const auto *data = reinterpret_cast<const unsigned char *>(buffer.data()) + position;
@@ -177,8 +172,7 @@ public:
     }
 
 private:
-    const ZipReader &reader;
-    const std::function<void(std::uint64_t, void *, std::size_t)> &read_at;
+    const ArchiveFile &file;
     std::string buffer;
     std::size_t position = 0;
     std::uint64_t next;
@@ -187,15 +181,11 @@ private:
 
 } // namespace
 
-ZipReader::ZipReader(int fd, const std::string &path) : fd(fd), path(path) {
-    struct stat info;
-    if (::fstat(fd, &info) != 0)
-        fail_errno(FailureKind::cannot_read, "cannot read archive", path);
-    file_size = static_cast<std::uint64_t>(info.st_size);
+ZipReader::ZipReader(int fd, const std::string &path) : file(fd, path) {
     const DirectoryPlace place = find_directory(
-        file_size,
+        file.size(),
         [this](std::uint64_t offset, void *buffer, std::size_t size) {
-            read_at(offset, buffer, size);
+            file.read_at(offset, buffer, size);
         },
         path);
     directory_offset = place.offset;
@@ -218,34 +208,11 @@ ZipReader::ZipReader(int fd, const std::string &path) : fd(fd), path(path) {
 
 void ZipReader::fail_archive(FailureKind kind, const std::string &what,
                              const std::string &entry) const {
-    zrv::fail_archive(kind, path, what, entry);
-}
-
-void ZipReader::read_at(std::uint64_t offset, void *buffer, std::size_t size) const {
-    if (offset > file_size || size > file_size - offset)
-        fail_archive(FailureKind::damaged,
-                     "damaged archive: a record lies beyond the end of the file");
-    auto *out = static_cast<char *>(buffer);
-    while (size > 0) {
-        const ssize_t got = ::pread(fd, out, size, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            fail_errno(FailureKind::cannot_read, "cannot read archive", path);
-        if (got == 0)
-            fail_archive(FailureKind::damaged, "the archive ended early");
-        out += got;
-        offset += static_cast<std::uint64_t>(got);
-        size -= static_cast<std::size_t>(got);
-    }
+    file.fail_archive(kind, what, entry);
 }
 
 void ZipReader::walk(const std::function<void(ZipEntry &entry)> &visit) const {
-    const std::function<void(std::uint64_t, void *, std::size_t)> reader =
-        [this](std::uint64_t offset, void *buffer, std::size_t size) {
-            read_at(offset, buffer, size);
-        };
-    DirectoryCursor cursor(*this, reader, directory_offset, directory_size);
+    DirectoryCursor cursor(file, directory_offset, directory_size);
     std::size_t count = 0;
     while (!cursor.at_end()) {
         if (count == declared_count)
@@ -290,7 +257,7 @@ ZipEntry ZipReader::parse_central(const zip::CentralHeader &header, const std::s
     entry.name = name;
     std::uint64_t *const zip64[] = {&entry.size, &entry.compressed_size, &entry.header_offset};
     const ExtraFields fields = parse_extra(extra, extra_length, entry.name, zip64, 3);
-    if (entry.header_offset <= file_size)
+    if (entry.header_offset <= file.size())
         entry.header_offset += shift;
     entry.unicode_name = fields.unicode_name;
     entry.mtime = entry_time(fields, header.common.time);
@@ -350,14 +317,15 @@ void ZipReader::check_local_header(ZipEntry &entry) const {
                          ", which is not supported",
                      name);
     // The local header with room for the name and a usual extra field, in one read.
-    std::string local(std::min<std::uint64_t>(zip::local_header_size + name.size() + 64,
-                                              file_size - std::min(file_size, entry.header_offset)),
-                      '\0');
+    std::string local(
+        std::min<std::uint64_t>(zip::local_header_size + name.size() + 64,
+                                file.size() - std::min(file.size(), entry.header_offset)),
+        '\0');
     if (local.size() < zip::local_header_size)
         fail_archive(FailureKind::damaged,
                      "damaged entry " + name + ": its header lies beyond the end of the file",
                      name);
-    read_at(entry.header_offset, local.data(), local.size());
+    file.read_at(entry.header_offset, local.data(), local.size());
     const zip::LocalHeader header =
         zip::LocalHeader::read(reinterpret_cast<const unsigned char *>(local.data()));
     if (header.signature != zip::local_header_signature)
@@ -368,7 +336,7 @@ void ZipReader::check_local_header(ZipEntry &entry) const {
     const std::size_t wanted = zip::local_header_size + name_length + extra_length;
     if (local.size() < wanted) {
         local.resize(wanted);
-        read_at(entry.header_offset, local.data(), wanted);
+        file.read_at(entry.header_offset, local.data(), wanted);
     }
     const std::string local_name = local.substr(zip::local_header_size, name_length);
     std::uint64_t local_compressed = header.common.sizes.compressed_size;
@@ -433,7 +401,7 @@ void ZipReader::use_password(const std::string &password) {
             run_in_parallel(batch.size(), [&](std::size_t n) {
                 const ZipEntry &entry = batch[n];
                 std::vector<unsigned char> header(EntryCipher::header_size(entry));
-                read_at(entry.data_offset, header.data(), header.size());
+                file.read_at(entry.data_offset, header.data(), header.size());
                 opened[n] = EntryCipher::open(entry, password, header.data());
                 if (opened[n].empty())
                     fail_archive(FailureKind::password_wrong, "wrong password for " + entry.name,
@@ -475,7 +443,7 @@ ZipReader::DataSpan ZipReader::data_of(const ZipEntry &entry) const {
 }
 
 void ZipReader::fetch_data(DataSpan &span, unsigned char *buffer, std::size_t size) const {
-    read_at(span.offset, buffer, size);
+    file.read_at(span.offset, buffer, size);
     span.offset += size;
     span.left -= size;
     if (span.cipher)
@@ -489,7 +457,7 @@ void ZipReader::check_code(const ZipEntry &entry, DataSpan &span,
         fetch_data(span, buffer.data(),
                    static_cast<std::size_t>(std::min<std::uint64_t>(span.left, buffer.size())));
     std::array<unsigned char, winzipaes::code_size> trailer{};
-    read_at(span.offset, trailer.data(), EntryCipher::trailer_size(entry));
+    file.read_at(span.offset, trailer.data(), EntryCipher::trailer_size(entry));
     if (!span.cipher->authentic(trailer.data()))
         fail_archive(FailureKind::damaged,
                      "damaged entry " + entry.name + ": its authentication code does not match",

@@ -22,6 +22,7 @@
 // than 128 MiB, or an LZMA dictionary or Zstandard window larger than that.
 #pragma once
 
+#include "archive/archivefile.h"
 #include "archive/decoder.h"
 #include "archive/failure.h"
 #include "archive/zipentry.h"
@@ -66,7 +67,6 @@ public:
                                    const std::string &entry = std::string()) const;
 
 private:
-    void read_at(std::uint64_t offset, void *buffer, std::size_t size) const;
     // Parses every central record, with its encryption worked out, for `visit`; checks their
     // number against the end record.
     void walk(const std::function<void(ZipEntry &entry)> &visit) const;
@@ -93,9 +93,7 @@ private:
     void check_code(const ZipEntry &entry, DataSpan &span,
                     std::vector<unsigned char> &buffer) const;
 
-    int fd;
-    std::string path;
-    std::uint64_t file_size = 0;
+    ArchiveFile file;
     std::uint64_t directory_offset = 0;
     std::uint64_t directory_size = 0;
     std::uint64_t declared_count = 0;
