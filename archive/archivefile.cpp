@@ -7,7 +7,7 @@
 
 namespace zrv {
 
-ArchiveFile::ArchiveFile(int fd, const std::string &path) : fd(fd), path(path) {
+ArchiveFile::ArchiveFile(int fd, const std::string &path) : fd(fd), archive_path(path) {
     struct stat info;
     if (::fstat(fd, &info) != 0)
         fail_errno(FailureKind::cannot_read, "cannot read archive", path);
@@ -16,7 +16,7 @@ ArchiveFile::ArchiveFile(int fd, const std::string &path) : fd(fd), path(path) {
 
 void ArchiveFile::fail_archive(FailureKind kind, const std::string &what,
                                const std::string &entry) const {
-    zrv::fail_archive(kind, path, what, entry);
+    zrv::fail_archive(kind, archive_path, what, entry);
 }
 
 void ArchiveFile::read_at(std::uint64_t offset, void *buffer, std::size_t size) const {
@@ -29,7 +29,7 @@ void ArchiveFile::read_at(std::uint64_t offset, void *buffer, std::size_t size) 
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            fail_errno(FailureKind::cannot_read, "cannot read archive", path);
+            fail_errno(FailureKind::cannot_read, "cannot read archive", archive_path);
         if (got == 0)
             fail_archive(FailureKind::damaged, "the archive ended early");
         out += got;

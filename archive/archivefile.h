@@ -16,6 +16,7 @@ public:
     // Takes the size of the open file `fd`; `path` names the archive in failures.
     ArchiveFile(int fd, const std::string &path);
 
+    const std::string &path() const { return archive_path; }
     std::uint64_t size() const { return file_size; }
     // Reads exactly `size` bytes at `offset`; fails the archive where they lie beyond its end.
     void read_at(std::uint64_t offset, void *buffer, std::size_t size) const;
@@ -24,7 +25,7 @@ public:
 
 private:
     int fd;
-    std::string path;
+    std::string archive_path;
     std::uint64_t file_size = 0;
 };
 

@@ -23,6 +23,7 @@
 #pragma once
 
 #include "archive/archivefile.h"
+#include "archive/centraldirectory.h"
 #include "archive/decoder.h"
 #include "archive/failure.h"
 #include "archive/zipentry.h"
@@ -67,13 +68,7 @@ public:
                                    const std::string &entry = std::string()) const;
 
 private:
-    // Parses every central record, with its encryption worked out, for `visit`; checks their
-    // number against the end record.
-    void walk(const std::function<void(ZipEntry &entry)> &visit) const;
-    ZipEntry parse_central(const zip::CentralHeader &header, const std::string &name,
-                           const unsigned char *extra, std::size_t index) const;
-    ZipEntry entry_at(std::size_t index) const;
-    // Where an entry's data begins, by entry; the extent of each for the overlap check.
+    // The extent of each entry, for the overlap check.
     struct Extent {
         std::uint64_t begin;
         std::uint64_t end;
@@ -81,7 +76,6 @@ private:
     };
     void check_local_header(ZipEntry &entry) const;
     void check_overlaps(std::vector<Extent> extents) const;
-    void check_encryption(ZipEntry &entry) const;
     // Where an entry's compressed data lies, and the cipher that decrypts it, if any.
     struct DataSpan {
         std::uint64_t offset;
@@ -94,11 +88,7 @@ private:
                     std::vector<unsigned char> &buffer) const;
 
     ArchiveFile file;
-    std::uint64_t directory_offset = 0;
-    std::uint64_t directory_size = 0;
-    std::uint64_t declared_count = 0;
-    std::uint64_t shift = 0; // of every offset, by data before the archive
-    std::vector<std::uint64_t> data_offsets;
+    CentralDirectory directory;
     std::size_t encrypted_count = 0;
     mutable std::vector<unsigned char> input;
     mutable Decoders decoders;
