@@ -68,14 +68,6 @@ public:
                                    const std::string &entry = std::string()) const;
 
 private:
-    // The extent of each entry, for the overlap check.
-    struct Extent {
-        std::uint64_t begin;
-        std::uint64_t end;
-        std::size_t index;
-    };
-    void check_local_header(ZipEntry &entry) const;
-    void check_overlaps(std::vector<Extent> extents) const;
     // Where an entry's compressed data lies, and the cipher that decrypts it, if any.
     struct DataSpan {
         std::uint64_t offset;
