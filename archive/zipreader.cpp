@@ -1,8 +1,8 @@
 #include "archive/zipreader.h"
 
 #include "archive/centraldirectory.h"
-#include "archive/crypto.h"
 #include "archive/entrycipher.h"
+#include "archive/entrykeys.h"
 #include "archive/failure.h"
 #include "archive/layoutcheck.h"
 #include "archive/winzipaes.h"
@@ -11,51 +11,12 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <exception>
 #include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 namespace zrv {
 
-namespace {
-
-// Runs `task` for 0 to count - 1 on every core; the first failure stops the rest and is thrown.
-void run_in_parallel(std::size_t count, const std::function<void(std::size_t)> &task) {
-    std::atomic<std::size_t> next{0};
-    std::mutex mutex;
-    std::exception_ptr failure;
-    const auto work = [&] {
-        try {
-            for (std::size_t n = next++; n < count; n = next++)
-                task(n);
-        } catch (...) {
-            next = count;
-            std::lock_guard<std::mutex> lock(mutex);
-            if (!failure)
-                failure = std::current_exception();
-        }
-    };
-    std::vector<std::thread> helpers;
-    const std::size_t wanted = std::min<std::size_t>(std::thread::hardware_concurrency(), count);
-    try {
-        while (helpers.size() + 1 < wanted)
-            helpers.emplace_back(work);
-    } catch (const std::system_error &) {
-        // Fewer threads only make it slower.
-    }
-    work();
-    for (std::thread &helper : helpers)
-        helper.join();
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
-} // namespace
-
-ZipReader::ZipReader(int fd, const std::string &path) : file(fd, path), directory(file) {
+ZipReader::ZipReader(int fd, const std::string &path)
+    : file(fd, path), directory(file), keys(file, directory) {
     // Every local header is checked before anything is written; only what later walks and the
     // overlap check need is kept.
     LayoutCheck layout(file, directory);
@@ -77,63 +38,17 @@ void ZipReader::for_each(const std::function<void(const ZipEntry &entry)> &visit
     directory.walk(visit);
 }
 
-ZipReader::~ZipReader() {
-    for (auto &key : keys)
-        crypto::cleanse(key.second);
-}
-
 void ZipReader::use_password(const std::string &password) {
     if (encrypted_count == 0)
         return;
-    // Entries taken in batches, so what waits for its keys stays small however many there are.
-    constexpr std::size_t batch_size = 1024;
-    std::vector<ZipEntry> batch;
-    const auto open_batch = [&] {
-        if (password.empty())
-            fail_archive(FailureKind::password_needed,
-                         batch[0].name + " is encrypted and no password was given", batch[0].name);
-        std::vector<std::string> opened(batch.size());
-        // Deriving an entry's keys costs about a millisecond, so it runs on every core.
-        try {
-            run_in_parallel(batch.size(), [&](std::size_t n) {
-                const ZipEntry &entry = batch[n];
-                std::vector<unsigned char> header(EntryCipher::header_size(entry));
-                file.read_at(entry.data_offset, header.data(), header.size());
-                opened[n] = EntryCipher::open(entry, password, header.data());
-                if (opened[n].empty())
-                    fail_archive(FailureKind::password_wrong, "wrong password for " + entry.name,
-                                 entry.name);
-            });
-        } catch (...) {
-            for (std::string &key : opened)
-                crypto::cleanse(key);
-            throw;
-        }
-        for (std::size_t n = 0; n < batch.size(); ++n)
-            keys.emplace_back(batch[n].index, std::move(opened[n]));
-        batch.clear();
-    };
-    directory.walk([&](ZipEntry &entry) {
-        if (entry.encryption == Encryption::none)
-            return;
-        batch.push_back(std::move(entry));
-        if (batch.size() == batch_size)
-            open_batch();
-    });
-    if (!batch.empty())
-        open_batch();
+    keys.derive(password);
 }
 
 ZipReader::DataSpan ZipReader::data_of(const ZipEntry &entry) const {
     DataSpan span{entry.data_offset, entry.compressed_size, nullptr};
     if (entry.encryption == Encryption::none)
         return span;
-    const auto key = std::lower_bound(keys.begin(), keys.end(), entry.index,
-                                      [](const std::pair<std::size_t, std::string> &k,
-                                         std::size_t index) { return k.first < index; });
-    if (key == keys.end() || key->first != entry.index || key->second.empty())
-        fail_archive(FailureKind::password_needed, entry.name + " is encrypted", entry.name);
-    span.cipher = std::make_unique<EntryCipher>(entry, key->second);
+    span.cipher = std::make_unique<EntryCipher>(entry, keys.of(entry));
     span.offset += EntryCipher::header_size(entry);
     span.left -= EntryCipher::header_size(entry) + EntryCipher::trailer_size(entry);
     return span;

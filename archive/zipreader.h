@@ -25,6 +25,7 @@
 #include "archive/archivefile.h"
 #include "archive/centraldirectory.h"
 #include "archive/decoder.h"
+#include "archive/entrykeys.h"
 #include "archive/failure.h"
 #include "archive/zipentry.h"
 
@@ -45,7 +46,6 @@ public:
     // Reads and checks the central directory and every local header of the open file `fd`;
     // `path` names the archive in failures.
     ZipReader(int fd, const std::string &path);
-    ~ZipReader();
     ZipReader(const ZipReader &) = delete;
     ZipReader &operator=(const ZipReader &) = delete;
 
@@ -84,8 +84,7 @@ private:
     std::size_t encrypted_count = 0;
     mutable std::vector<unsigned char> input;
     mutable Decoders decoders;
-    // The keys of the encrypted entries, by entry index in increasing order: secrets.
-    std::vector<std::pair<std::size_t, std::string>> keys;
+    EntryKeys keys;
 };
 
 } // namespace zrv
