@@ -24,22 +24,16 @@
 
 #include "archive/archivefile.h"
 #include "archive/centraldirectory.h"
-#include "archive/decoder.h"
 #include "archive/entrykeys.h"
+#include "archive/entrystream.h"
 #include "archive/failure.h"
 #include "archive/zipentry.h"
 
-#include <sys/types.h>
-
-#include <cstdint>
+#include <cstddef>
 #include <functional>
-#include <memory>
 #include <string>
-#include <vector>
 
 namespace zrv {
-
-class EntryCipher;
 
 class ZipReader {
 public:
@@ -59,7 +53,7 @@ public:
     // however many entries there are.
     void for_each(const std::function<void(const ZipEntry &entry)> &visit) const;
 
-    using Sink = std::function<void(const unsigned char *data, std::size_t size)>;
+    using Sink = EntryStream::Sink;
     // Hands the entry's data, decoded where needed, to `sink` in runs of up to 256 KiB. One
     // entry at a time: the buffers and decoders are the reader's own, reused from entry to entry.
     void read(const ZipEntry &entry, const Sink &sink) const;
@@ -68,23 +62,11 @@ public:
                                    const std::string &entry = std::string()) const;
 
 private:
-    // Where an entry's compressed data lies, and the cipher that decrypts it, if any.
-    struct DataSpan {
-        std::uint64_t offset;
-        std::uint64_t left;
-        std::unique_ptr<EntryCipher> cipher;
-    };
-    DataSpan data_of(const ZipEntry &entry) const;
-    void fetch_data(DataSpan &span, unsigned char *buffer, std::size_t size) const;
-    void check_code(const ZipEntry &entry, DataSpan &span,
-                    std::vector<unsigned char> &buffer) const;
-
     ArchiveFile file;
     CentralDirectory directory;
     std::size_t encrypted_count = 0;
-    mutable std::vector<unsigned char> input;
-    mutable Decoders decoders;
     EntryKeys keys;
+    mutable EntryStream stream;
 };
 
 } // namespace zrv
