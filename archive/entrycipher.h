@@ -3,7 +3,7 @@
 #pragma once
 
 #include "archive/winzipaes.h"
-#include "archive/zipreader.h"
+#include "archive/zipentry.h"
 
 #include <array>
 #include <cstddef>

@@ -14,7 +14,7 @@
 //    link, followed through the others as the kernel follows it in the finished tree, stays
 //    inside the folder and passes through at most max_link_hops links (LinkCheck::verdict,
 //    called by Staging::make_links);
-//  - sizes: what an entry inflates to must be exactly its declared size (ZipReader::read), and
+//  - sizes: what an entry inflates to must be exactly its declared size (EntryStream::read), and
 //    all declared sizes together must fit in the free space (EntryCheck::survey);
 //  - collisions: a name taken twice is numbered "a (2).txt", "a (3).txt"... (Staging::claim_name);
 //    a file where a folder is needed fails the archive (Staging::make_folders);

@@ -22,53 +22,24 @@
 // than 128 MiB, or an LZMA dictionary or Zstandard window larger than that.
 #pragma once
 
-#include "archive/decoder.h"
+#include "archive/archivefile.h"
+#include "archive/centraldirectory.h"
+#include "archive/entrykeys.h"
+#include "archive/entrystream.h"
 #include "archive/failure.h"
-#include "archive/zipformat.h"
+#include "archive/zipentry.h"
 
-#include <sys/types.h>
-
-#include <cstdint>
+#include <cstddef>
 #include <functional>
-#include <memory>
 #include <string>
-#include <vector>
 
 namespace zrv {
-
-class EntryCipher;
-
-enum class Encryption { none, zipcrypto, aes };
-
-struct ZipEntry {
-    std::size_t index = 0;    // its place in the central directory, from 0
-    std::string name;         // raw bytes, as the central directory holds them
-    std::string unicode_name; // the Info-ZIP Unicode path field, where it belongs to `name`
-    unsigned host = zip::host_msdos;
-    std::uint16_t flags = 0;
-    std::uint16_t method = 0;       // of compression: for WinZip AES, the real one from its field
-    std::uint16_t method_field = 0; // the method as the headers hold it
-    std::uint16_t dos_time = 0;
-    std::uint16_t dos_date = 0;
-    std::uint32_t crc = 0;
-    std::uint32_t external_attributes = 0;
-    std::uint64_t compressed_size = 0;
-    std::uint64_t size = 0;
-    std::uint64_t header_offset = 0;
-    std::uint64_t data_offset = 0;
-    struct timespec mtime {};
-    Encryption encryption = Encryption::none;
-    std::uint16_t aes_version = 0; // from the 0x9901 field: AE-1 or AE-2
-    int aes_strength = 0;          // 1, 2 or 3 for 128, 192 or 256 bits
-    std::uint16_t aes_method = 0;  // the compression method the field names
-};
 
 class ZipReader {
 public:
     // Reads and checks the central directory and every local header of the open file `fd`;
     // `path` names the archive in failures.
     ZipReader(int fd, const std::string &path);
-    ~ZipReader();
     ZipReader(const ZipReader &) = delete;
     ZipReader &operator=(const ZipReader &) = delete;
 
@@ -82,7 +53,7 @@ public:
     // however many entries there are.
     void for_each(const std::function<void(const ZipEntry &entry)> &visit) const;
 
-    using Sink = std::function<void(const unsigned char *data, std::size_t size)>;
+    using Sink = EntryStream::Sink;
     // Hands the entry's data, decoded where needed, to `sink` in runs of up to 256 KiB. One
     // entry at a time: the buffers and decoders are the reader's own, reused from entry to entry.
     void read(const ZipEntry &entry, const Sink &sink) const;
@@ -91,46 +62,11 @@ public:
                                    const std::string &entry = std::string()) const;
 
 private:
-    void read_at(std::uint64_t offset, void *buffer, std::size_t size) const;
-    // Parses every central record, with its encryption worked out, for `visit`; checks their
-    // number against the end record.
-    void walk(const std::function<void(ZipEntry &entry)> &visit) const;
-    ZipEntry parse_central(const zip::CentralHeader &header, const std::string &name,
-                           const unsigned char *extra, std::size_t index) const;
-    ZipEntry entry_at(std::size_t index) const;
-    // Where an entry's data begins, by entry; the extent of each for the overlap check.
-    struct Extent {
-        std::uint64_t begin;
-        std::uint64_t end;
-        std::size_t index;
-    };
-    void check_local_header(ZipEntry &entry) const;
-    void check_overlaps(std::vector<Extent> extents) const;
-    void check_encryption(ZipEntry &entry) const;
-    // Where an entry's compressed data lies, and the cipher that decrypts it, if any.
-    struct DataSpan {
-        std::uint64_t offset;
-        std::uint64_t left;
-        std::unique_ptr<EntryCipher> cipher;
-    };
-    DataSpan data_of(const ZipEntry &entry) const;
-    void fetch_data(DataSpan &span, unsigned char *buffer, std::size_t size) const;
-    void check_code(const ZipEntry &entry, DataSpan &span,
-                    std::vector<unsigned char> &buffer) const;
-
-    int fd;
-    std::string path;
-    std::uint64_t file_size = 0;
-    std::uint64_t directory_offset = 0;
-    std::uint64_t directory_size = 0;
-    std::uint64_t declared_count = 0;
-    std::uint64_t shift = 0; // of every offset, by data before the archive
-    std::vector<std::uint64_t> data_offsets;
+    ArchiveFile file;
+    CentralDirectory directory;
     std::size_t encrypted_count = 0;
-    mutable std::vector<unsigned char> input;
-    mutable Decoders decoders;
-    // The keys of the encrypted entries, by entry index in increasing order: secrets.
-    std::vector<std::pair<std::size_t, std::string>> keys;
+    EntryKeys keys;
+    mutable EntryStream stream;
 };
 
 } // namespace zrv
