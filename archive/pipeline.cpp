@@ -1,0 +1,199 @@
+#include "archive/pipeline.h"
+
+#include "archive/failure.h"
+
+#include <algorithm>
+
+namespace zrv {
+
+Pipeline::Pipeline(ZipWriter &writer, Compression compression, const std::string &password,
+                   Progress &progress)
+    : writer(writer), compression(compression), password(password), progress(progress) {
+    const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+    try {
+        for (unsigned i = 0; i < workers; ++i)
+            threads.emplace_back([this] { compress_pieces(); });
+        threads.emplace_back([this] { write_pieces(); });
+    } catch (...) {
+        stop(std::make_exception_ptr(
+            Failure(FailureKind::other, "cannot start the compression threads")));
+        join();
+        throw;
+    }
+}
+
+Pipeline::~Pipeline() {
+    stop(std::make_exception_ptr(Failure(FailureKind::other, "stopped")));
+    join();
+}
+
+void Pipeline::join() {
+    for (std::thread &thread : threads) {
+        if (thread.joinable())
+            thread.join();
+    }
+}
+
+void Pipeline::stop(std::exception_ptr reason) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!failure && !all_written)
+        failure = std::move(reason);
+    work_ready.notify_all();
+    piece_done.notify_all();
+    room.notify_all();
+}
+
+void Pipeline::add(std::unique_ptr<Piece> piece) {
+    std::unique_lock<std::mutex> lock(mutex);
+    const std::size_t size = piece->input.size();
+    room.wait(lock, [&] {
+        return failure || in_flight.empty() ||
+               (in_flight.size() < max_pieces_in_flight &&
+                bytes_in_flight + size <= max_piece_bytes_in_flight);
+    });
+    if (failure)
+        std::rethrow_exception(failure);
+    bytes_in_flight += size;
+    in_flight.push_back(std::move(piece));
+    work_ready.notify_one();
+}
+
+void Pipeline::finish() {
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        all_added = true;
+        work_ready.notify_all();
+        piece_done.notify_all();
+        room.wait(lock, [&] { return failure || all_written; });
+    }
+    join();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void Pipeline::compress_pieces() {
+    try {
+        Deflater deflater;
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            work_ready.wait(lock, [&] {
+                return failure || next_to_compress < in_flight.size() ||
+                       (all_added && next_to_compress >= in_flight.size());
+            });
+            if (failure || next_to_compress >= in_flight.size())
+                return;
+            Piece &piece = *in_flight[next_to_compress++];
+            lock.unlock();
+            progress.stop_if_cancelled();
+            compress(piece, deflater);
+            lock.lock();
+            piece.done = true;
+            piece_done.notify_one();
+        }
+    } catch (...) {
+        stop(std::current_exception());
+    }
+}
+
+void Pipeline::compress(Piece &piece, Deflater &deflater) const {
+    piece.crc = crc32_of(piece.input.data(), piece.input.size());
+    piece.size = piece.input.size();
+    const Entry &entry = *piece.entry;
+    const bool deflate_wanted = compression == Compression::deflate && S_ISREG(entry.header.mode);
+    if (deflate_wanted && entry.pieces == 1) {
+        piece.method = deflater.compress_whole(piece.input.data(), piece.input.size(), piece.output)
+                           ? Method::deflated
+                           : Method::stored;
+    } else if (deflate_wanted && entry.method == Method::deflated) {
+        deflater.compress_piece(piece.history.data(), piece.history.size(), piece.input.data(),
+                                piece.input.size(), piece.last, piece.output);
+        piece.method = Method::deflated;
+    }
+    if (piece.method == Method::stored)
+        piece.output.swap(piece.input);
+    piece.input = {};
+    piece.history = {};
+    if (encrypts(entry))
+        encrypt(piece);
+}
+
+// Key derivation is the costly part, so it runs here on the compressing threads. An entry of
+// one piece is encrypted whole here too; a longer one by the writer, piece by piece in order.
+void Pipeline::encrypt(Piece &piece) const {
+    if (piece.entry->pieces > 1) {
+        if (piece.first)
+            piece.entry->encryptor = std::make_unique<winzipaes::Encryptor>(password);
+        return;
+    }
+    const auto encryptor = std::make_unique<winzipaes::Encryptor>(password);
+    const std::string header = encryptor->header();
+    encryptor->encrypt(piece.output.data(), piece.output.size());
+    const std::string trailer = encryptor->trailer();
+    std::vector<unsigned char> sealed;
+    sealed.reserve(header.size() + piece.output.size() + trailer.size());
+    sealed.insert(sealed.end(), header.begin(), header.end());
+    sealed.insert(sealed.end(), piece.output.begin(), piece.output.end());
+    sealed.insert(sealed.end(), trailer.begin(), trailer.end());
+    piece.output.swap(sealed);
+}
+
+void Pipeline::write_pieces() {
+    try {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            piece_done.wait(lock, [&] {
+                return failure || (!in_flight.empty() && in_flight.front()->done) ||
+                       (all_added && in_flight.empty());
+            });
+            if (failure)
+                return;
+            if (in_flight.empty()) {
+                all_written = true;
+                room.notify_all();
+                return;
+            }
+            std::unique_ptr<Piece> piece = std::move(in_flight.front());
+            in_flight.pop_front();
+            --next_to_compress;
+            lock.unlock();
+            progress.stop_if_cancelled();
+            write(*piece);
+            const std::size_t size = piece->size;
+            piece.reset();
+            lock.lock();
+            bytes_in_flight -= size;
+            room.notify_one();
+        }
+    } catch (...) {
+        stop(std::current_exception());
+    }
+}
+
+void Pipeline::write(Piece &piece) {
+    Entry &entry = *piece.entry;
+    if (piece.first) {
+        // A first piece carries its entry's method: decided by its compressor for an entry of
+        // one piece, up front for a longer one.
+        writer.begin_entry(entry.header, piece.method, encrypts(entry));
+        progress.set_entry(entry.header.name);
+        entry.crc = piece.crc;
+        if (entry.encryptor)
+            write_bytes(entry.encryptor->header());
+    } else {
+        entry.crc = crc32_joined(entry.crc, piece.crc, piece.size);
+    }
+    if (entry.encryptor)
+        entry.encryptor->encrypt(piece.output.data(), piece.output.size());
+    writer.write(piece.output.data(), piece.output.size());
+    if (piece.last) {
+        if (entry.encryptor) {
+            write_bytes(entry.encryptor->trailer());
+            entry.encryptor.reset();
+        }
+        writer.end_entry(entry.header.size, entry.crc);
+    }
+    if (S_ISREG(entry.header.mode))
+        progress.add_done(piece.size);
+}
+
+} // namespace zrv
