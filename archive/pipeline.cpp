@@ -1,10 +1,18 @@
 #include "archive/pipeline.h"
 
+#include "archive/deflater.h"
 #include "archive/failure.h"
+#include "archive/piececompressor.h"
+
+#include <sys/stat.h>
 
 #include <algorithm>
 
 namespace zrv {
+
+bool encrypts(const Entry &entry, const std::string &password) {
+    return !password.empty() && S_ISREG(entry.header.mode);
+}
 
 Pipeline::Pipeline(ZipWriter &writer, Compression compression, const std::string &password,
                    Progress &progress)
@@ -73,7 +81,7 @@ void Pipeline::finish() {
 
 void Pipeline::compress_pieces() {
     try {
-        Deflater deflater;
+        PieceCompressor compressor(compression, password);
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
             work_ready.wait(lock, [&] {
@@ -85,7 +93,7 @@ void Pipeline::compress_pieces() {
             Piece &piece = *in_flight[next_to_compress++];
             lock.unlock();
             progress.stop_if_cancelled();
-            compress(piece, deflater);
+            compressor.compress(piece);
             lock.lock();
             piece.done = true;
             piece_done.notify_one();
@@ -93,48 +101,6 @@ void Pipeline::compress_pieces() {
     } catch (...) {
         stop(std::current_exception());
     }
-}
-
-void Pipeline::compress(Piece &piece, Deflater &deflater) const {
-    piece.crc = crc32_of(piece.input.data(), piece.input.size());
-    piece.size = piece.input.size();
-    const Entry &entry = *piece.entry;
-    const bool deflate_wanted = compression == Compression::deflate && S_ISREG(entry.header.mode);
-    if (deflate_wanted && entry.pieces == 1) {
-        piece.method = deflater.compress_whole(piece.input.data(), piece.input.size(), piece.output)
-                           ? Method::deflated
-                           : Method::stored;
-    } else if (deflate_wanted && entry.method == Method::deflated) {
-        deflater.compress_piece(piece.history.data(), piece.history.size(), piece.input.data(),
-                                piece.input.size(), piece.last, piece.output);
-        piece.method = Method::deflated;
-    }
-    if (piece.method == Method::stored)
-        piece.output.swap(piece.input);
-    piece.input = {};
-    piece.history = {};
-    if (encrypts(entry))
-        encrypt(piece);
-}
-
-// Key derivation is the costly part, so it runs here on the compressing threads. An entry of
-// one piece is encrypted whole here too; a longer one by the writer, piece by piece in order.
-void Pipeline::encrypt(Piece &piece) const {
-    if (piece.entry->pieces > 1) {
-        if (piece.first)
-            piece.entry->encryptor = std::make_unique<winzipaes::Encryptor>(password);
-        return;
-    }
-    const auto encryptor = std::make_unique<winzipaes::Encryptor>(password);
-    const std::string header = encryptor->header();
-    encryptor->encrypt(piece.output.data(), piece.output.size());
-    const std::string trailer = encryptor->trailer();
-    std::vector<unsigned char> sealed;
-    sealed.reserve(header.size() + piece.output.size() + trailer.size());
-    sealed.insert(sealed.end(), header.begin(), header.end());
-    sealed.insert(sealed.end(), piece.output.begin(), piece.output.end());
-    sealed.insert(sealed.end(), trailer.begin(), trailer.end());
-    piece.output.swap(sealed);
 }
 
 void Pipeline::write_pieces() {
@@ -174,7 +140,7 @@ void Pipeline::write(Piece &piece) {
     if (piece.first) {
         // A first piece carries its entry's method: decided by its compressor for an entry of
         // one piece, up front for a longer one.
-        writer.begin_entry(entry.header, piece.method, encrypts(entry));
+        writer.begin_entry(entry.header, piece.method, encrypts(entry, password));
         progress.set_entry(entry.header.name);
         entry.crc = piece.crc;
         if (entry.encryptor)

@@ -2,13 +2,10 @@
 // and writes them in the order they came.
 #pragma once
 
-#include "archive/deflater.h"
 #include "archive/pack.h"
 #include "archive/progress.h"
 #include "archive/winzipaes.h"
 #include "archive/zipwriter.h"
-
-#include <sys/stat.h>
 
 #include <condition_variable>
 #include <cstddef>
@@ -44,6 +41,9 @@ struct Entry {
     std::unique_ptr<winzipaes::Encryptor> encryptor;
 };
 
+// With a password, a file's data is encrypted; a folder's or a link's is not.
+bool encrypts(const Entry &entry, const std::string &password);
+
 // A run of an entry's data on its way from the reader through a compressor to the writer.
 struct Piece {
     std::shared_ptr<Entry> entry;
@@ -66,8 +66,9 @@ struct Piece {
 //  - The calling thread (the Packer, walking the inputs) reads a piece of a file and add()s it
 //    to the back of `in_flight`, waiting while 16 pieces or 16 MiB are already there: that is
 //    what bounds memory, whatever the input.
-//  - A compressing thread (one per core) takes the piece at `next_to_compress`, the oldest not
-//    yet taken, moves the index on, compresses the piece outside the lock and marks it done.
+//  - A compressing thread (one per core, each with a PieceCompressor of its own) takes the
+//    piece at `next_to_compress`, the oldest not yet taken, moves the index on, compresses the
+//    piece outside the lock and marks it done.
 //  - The writing thread waits until the piece at the front is done, pops it and writes it. The
 //    front is always the oldest piece, so the archive is in input order whichever compressor
 //    finishes first. Popping the front moves every other piece one place forward, which is
@@ -94,11 +95,6 @@ public:
 private:
     void compress_pieces();
     void write_pieces();
-    void compress(Piece &piece, Deflater &deflater) const;
-    bool encrypts(const Entry &entry) const {
-        return !password.empty() && S_ISREG(entry.header.mode);
-    }
-    void encrypt(Piece &piece) const;
     void write(Piece &piece);
     void write_bytes(const std::string &bytes) {
         writer.write(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
