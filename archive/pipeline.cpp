@@ -1,6 +1,5 @@
 #include "archive/pipeline.h"
 
-#include "archive/deflater.h"
 #include "archive/failure.h"
 #include "archive/piececompressor.h"
 
@@ -16,7 +15,8 @@ bool encrypts(const Entry &entry, const std::string &password) {
 
 Pipeline::Pipeline(ZipWriter &writer, Compression compression, const std::string &password,
                    Progress &progress)
-    : writer(writer), compression(compression), password(password), progress(progress) {
+    : compression(compression), password(password), progress(progress),
+      piece_writer(writer, password, progress) {
     const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
     try {
         for (unsigned i = 0; i < workers; ++i)
@@ -123,7 +123,7 @@ void Pipeline::write_pieces() {
             --next_to_compress;
             lock.unlock();
             progress.stop_if_cancelled();
-            write(*piece);
+            piece_writer.write(*piece);
             const std::size_t size = piece->size;
             piece.reset();
             lock.lock();
@@ -133,33 +133,6 @@ void Pipeline::write_pieces() {
     } catch (...) {
         stop(std::current_exception());
     }
-}
-
-void Pipeline::write(Piece &piece) {
-    Entry &entry = *piece.entry;
-    if (piece.first) {
-        // A first piece carries its entry's method: decided by its compressor for an entry of
-        // one piece, up front for a longer one.
-        writer.begin_entry(entry.header, piece.method, encrypts(entry, password));
-        progress.set_entry(entry.header.name);
-        entry.crc = piece.crc;
-        if (entry.encryptor)
-            write_bytes(entry.encryptor->header());
-    } else {
-        entry.crc = crc32_joined(entry.crc, piece.crc, piece.size);
-    }
-    if (entry.encryptor)
-        entry.encryptor->encrypt(piece.output.data(), piece.output.size());
-    writer.write(piece.output.data(), piece.output.size());
-    if (piece.last) {
-        if (entry.encryptor) {
-            write_bytes(entry.encryptor->trailer());
-            entry.encryptor.reset();
-        }
-        writer.end_entry(entry.header.size, entry.crc);
-    }
-    if (S_ISREG(entry.header.mode))
-        progress.add_done(piece.size);
 }
 
 } // namespace zrv

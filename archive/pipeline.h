@@ -3,6 +3,7 @@
 #pragma once
 
 #include "archive/pack.h"
+#include "archive/piecewriter.h"
 #include "archive/progress.h"
 #include "archive/winzipaes.h"
 #include "archive/zipwriter.h"
@@ -69,10 +70,11 @@ struct Piece {
 //  - A compressing thread (one per core, each with a PieceCompressor of its own) takes the
 //    piece at `next_to_compress`, the oldest not yet taken, moves the index on, compresses the
 //    piece outside the lock and marks it done.
-//  - The writing thread waits until the piece at the front is done, pops it and writes it. The
-//    front is always the oldest piece, so the archive is in input order whichever compressor
-//    finishes first. Popping the front moves every other piece one place forward, which is
-//    why the writer moves `next_to_compress` back by one.
+//  - The writing thread waits until the piece at the front is done, pops it and has
+//    `piece_writer`, which only this thread uses, write it. The front is always the oldest
+//    piece, so the archive is in input order whichever compressor finishes first. Popping the
+//    front moves every other piece one place forward, which is why the writer moves
+//    `next_to_compress` back by one.
 //  - finish() waits until the writer has written the last piece.
 // The first failure anywhere (a read, a compressor, the writer, or a cancel seen by any of
 // them) is kept as the exception itself and wakes every thread: the compressors and the writer
@@ -95,18 +97,14 @@ public:
 private:
     void compress_pieces();
     void write_pieces();
-    void write(Piece &piece);
-    void write_bytes(const std::string &bytes) {
-        writer.write(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
-    }
     // Records the first failure and wakes every thread; a later one is dropped.
     void stop(std::exception_ptr reason);
     void join();
 
-    ZipWriter &writer;
     const Compression compression;
     const std::string &password;
     Progress &progress;
+    PieceWriter piece_writer;
     std::mutex mutex;
     std::condition_variable work_ready;           // compressors wait here
     std::condition_variable piece_done;           // the writer waits here
