@@ -3,11 +3,11 @@
 #include "archive/deflater.h"
 #include "archive/failure.h"
 #include "archive/names.h"
+#include "archive/pipeline.h"
 #include "archive/platform.h"
 #include "archive/progress.h"
 #include "archive/survey.h"
 #include "archive/unpacklimits.h"
-#include "archive/winzipaes.h"
 #include "archive/zipwriter.h"
 
 #include <dirent.h>
@@ -18,29 +18,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
 #include <cstdlib>
-#include <deque>
-#include <exception>
 #include <memory>
-#include <mutex>
 #include <set>
-#include <thread>
 #include <vector>
 
 namespace zrv {
 
 namespace {
-
-// Entries up to one piece are compressed whole; longer ones in pieces of this size.
-constexpr std::size_t piece_size = 1 << 20;
-// What a piece of a longer entry may refer back to in the piece before it.
-constexpr std::size_t history_size = 32 << 10;
-// How much of a longer entry is tried first to decide whether it compresses at all.
-constexpr std::size_t sample_size = 64 << 10;
-// Bounds on the pieces read but not yet written, so memory stays flat whatever the input.
-constexpr std::size_t max_pieces_in_flight = 16;
-constexpr std::size_t max_bytes_in_flight = 16 << 20;
 
 bool same_contents_state(const struct stat &a, const struct stat &b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
@@ -114,287 +99,6 @@ void TemporaryArchive::complete(const Progress &progress) {
         fail_errno(FailureKind::cannot_write, "cannot create archive", final_path);
     completed = true;
     sync_folder(parent_path(final_path));
-}
-
-// One entry of the archive, shared by its pieces.
-struct Entry {
-    EntryHeader header;
-    Method method = Method::stored; // for an entry of several pieces, decided up front
-    std::size_t pieces = 1;
-    std::uint32_t crc = 0; // the writer's running CRC
-    // For an encrypted entry of several pieces: made by the first piece's compressor, used by
-    // the writer on each piece in order.
-    std::unique_ptr<winzipaes::Encryptor> encryptor;
-};
-
-// A run of an entry's data on its way from the reader through a compressor to the writer.
-struct Piece {
-    std::shared_ptr<Entry> entry;
-    bool first = true;
-    bool last = true;
-    std::vector<unsigned char> history; // the end of the previous piece
-    std::vector<unsigned char> input;
-    // Filled by a compressor.
-    Method method = Method::stored;
-    std::vector<unsigned char> output;
-    std::uint32_t crc = 0; // of the input
-    std::size_t size = 0;  // of the input
-    bool done = false;
-};
-
-// Compresses pieces on every core and writes them in the order they were added, so the same
-// input always gives the same archive.
-//
-// The life of a piece:
-//  - The calling thread (the Packer, walking the inputs) reads a piece of a file and add()s it
-//    to the back of `in_flight`, waiting while 16 pieces or 16 MiB are already there: that is
-//    what bounds memory, whatever the input.
-//  - A compressing thread (one per core) takes the piece at `next_to_compress`, the oldest not
-//    yet taken, moves the index on, compresses the piece outside the lock and marks it done.
-//  - The writing thread waits until the piece at the front is done, pops it and writes it. The
-//    front is always the oldest piece, so the archive is in input order whichever compressor
-//    finishes first. Popping the front moves every other piece one place forward, which is
-//    why the writer moves `next_to_compress` back by one.
-//  - finish() waits until the writer has written the last piece.
-// The first failure anywhere (a read, a compressor, the writer, or a cancel seen by any of
-// them) is kept as the exception itself and wakes every thread: the compressors and the writer
-// return, and add() or finish() throws it on the calling thread. The destructor stops and
-// joins the threads in any case.
-class Pipeline {
-public:
-    // With a `password`, every file's data is encrypted; it must outlive the pipeline.
-    Pipeline(ZipWriter &writer, Compression compression, const std::string &password,
-             Progress &progress);
-    ~Pipeline();
-    Pipeline(const Pipeline &) = delete;
-    Pipeline &operator=(const Pipeline &) = delete;
-
-    // Waits while too much is in flight; throws the pipeline's failure if there was one.
-    void add(std::unique_ptr<Piece> piece);
-    // Waits until every piece is written; throws the pipeline's failure if there was one.
-    void finish();
-
-private:
-    void compress_pieces();
-    void write_pieces();
-    void compress(Piece &piece, Deflater &deflater) const;
-    bool encrypts(const Entry &entry) const {
-        return !password.empty() && S_ISREG(entry.header.mode);
-    }
-    void encrypt(Piece &piece) const;
-    void write(Piece &piece);
-    void write_bytes(const std::string &bytes) {
-        writer.write(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
-    }
-    // Records the first failure and wakes every thread; a later one is dropped.
-    void stop(std::exception_ptr reason);
-    void join();
-
-    ZipWriter &writer;
-    const Compression compression;
-    const std::string &password;
-    Progress &progress;
-    std::mutex mutex;
-    std::condition_variable work_ready;           // compressors wait here
-    std::condition_variable piece_done;           // the writer waits here
-    std::condition_variable room;                 // the reader and finish() wait here
-    std::deque<std::unique_ptr<Piece>> in_flight; // oldest first
-    std::size_t next_to_compress = 0;             // index into in_flight
-    std::size_t bytes_in_flight = 0;
-    bool all_added = false;
-    bool all_written = false;
-    std::exception_ptr failure; // the first failure of any thread, or of a cancel
-    std::vector<std::thread> threads;
-};
-
-Pipeline::Pipeline(ZipWriter &writer, Compression compression, const std::string &password,
-                   Progress &progress)
-    : writer(writer), compression(compression), password(password), progress(progress) {
-    const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
-    try {
-        for (unsigned i = 0; i < workers; ++i)
-            threads.emplace_back([this] { compress_pieces(); });
-        threads.emplace_back([this] { write_pieces(); });
-    } catch (...) {
-        stop(std::make_exception_ptr(
-            Failure(FailureKind::other, "cannot start the compression threads")));
-        join();
-        throw;
-    }
-}
-
-Pipeline::~Pipeline() {
-    stop(std::make_exception_ptr(Failure(FailureKind::other, "stopped")));
-    join();
-}
-
-void Pipeline::join() {
-    for (std::thread &thread : threads) {
-        if (thread.joinable())
-            thread.join();
-    }
-}
-
-void Pipeline::stop(std::exception_ptr reason) {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (!failure && !all_written)
-        failure = std::move(reason);
-    work_ready.notify_all();
-    piece_done.notify_all();
-    room.notify_all();
-}
-
-void Pipeline::add(std::unique_ptr<Piece> piece) {
-    std::unique_lock<std::mutex> lock(mutex);
-    const std::size_t size = piece->input.size();
-    room.wait(lock, [&] {
-        return failure || in_flight.empty() ||
-               (in_flight.size() < max_pieces_in_flight &&
-                bytes_in_flight + size <= max_bytes_in_flight);
-    });
-    if (failure)
-        std::rethrow_exception(failure);
-    bytes_in_flight += size;
-    in_flight.push_back(std::move(piece));
-    work_ready.notify_one();
-}
-
-void Pipeline::finish() {
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        all_added = true;
-        work_ready.notify_all();
-        piece_done.notify_all();
-        room.wait(lock, [&] { return failure || all_written; });
-    }
-    join();
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
-void Pipeline::compress_pieces() {
-    try {
-        Deflater deflater;
-        std::unique_lock<std::mutex> lock(mutex);
-        for (;;) {
-            work_ready.wait(lock, [&] {
-                return failure || next_to_compress < in_flight.size() ||
-                       (all_added && next_to_compress >= in_flight.size());
-            });
-            if (failure || next_to_compress >= in_flight.size())
-                return;
-            Piece &piece = *in_flight[next_to_compress++];
-            lock.unlock();
-            progress.stop_if_cancelled();
-            compress(piece, deflater);
-            lock.lock();
-            piece.done = true;
-            piece_done.notify_one();
-        }
-    } catch (...) {
-        stop(std::current_exception());
-    }
-}
-
-void Pipeline::compress(Piece &piece, Deflater &deflater) const {
-    piece.crc = crc32_of(piece.input.data(), piece.input.size());
-    piece.size = piece.input.size();
-    const Entry &entry = *piece.entry;
-    const bool deflate_wanted = compression == Compression::deflate && S_ISREG(entry.header.mode);
-    if (deflate_wanted && entry.pieces == 1) {
-        piece.method = deflater.compress_whole(piece.input.data(), piece.input.size(), piece.output)
-                           ? Method::deflated
-                           : Method::stored;
-    } else if (deflate_wanted && entry.method == Method::deflated) {
-        deflater.compress_piece(piece.history.data(), piece.history.size(), piece.input.data(),
-                                piece.input.size(), piece.last, piece.output);
-        piece.method = Method::deflated;
-    }
-    if (piece.method == Method::stored)
-        piece.output.swap(piece.input);
-    piece.input = {};
-    piece.history = {};
-    if (encrypts(entry))
-        encrypt(piece);
-}
-
-// Key derivation is the costly part, so it runs here on the compressing threads. An entry of
-// one piece is encrypted whole here too; a longer one by the writer, piece by piece in order.
-void Pipeline::encrypt(Piece &piece) const {
-    if (piece.entry->pieces > 1) {
-        if (piece.first)
-            piece.entry->encryptor = std::make_unique<winzipaes::Encryptor>(password);
-        return;
-    }
-    const auto encryptor = std::make_unique<winzipaes::Encryptor>(password);
-    const std::string header = encryptor->header();
-    encryptor->encrypt(piece.output.data(), piece.output.size());
-    const std::string trailer = encryptor->trailer();
-    std::vector<unsigned char> sealed;
-    sealed.reserve(header.size() + piece.output.size() + trailer.size());
-    sealed.insert(sealed.end(), header.begin(), header.end());
-    sealed.insert(sealed.end(), piece.output.begin(), piece.output.end());
-    sealed.insert(sealed.end(), trailer.begin(), trailer.end());
-    piece.output.swap(sealed);
-}
-
-void Pipeline::write_pieces() {
-    try {
-        std::unique_lock<std::mutex> lock(mutex);
-        for (;;) {
-            piece_done.wait(lock, [&] {
-                return failure || (!in_flight.empty() && in_flight.front()->done) ||
-                       (all_added && in_flight.empty());
-            });
-            if (failure)
-                return;
-            if (in_flight.empty()) {
-                all_written = true;
-                room.notify_all();
-                return;
-            }
-            std::unique_ptr<Piece> piece = std::move(in_flight.front());
-            in_flight.pop_front();
-            --next_to_compress;
-            lock.unlock();
-            progress.stop_if_cancelled();
-            write(*piece);
-            const std::size_t size = piece->size;
-            piece.reset();
-            lock.lock();
-            bytes_in_flight -= size;
-            room.notify_one();
-        }
-    } catch (...) {
-        stop(std::current_exception());
-    }
-}
-
-void Pipeline::write(Piece &piece) {
-    Entry &entry = *piece.entry;
-    if (piece.first) {
-        // A first piece carries its entry's method: decided by its compressor for an entry of
-        // one piece, up front for a longer one.
-        writer.begin_entry(entry.header, piece.method, encrypts(entry));
-        progress.set_entry(entry.header.name);
-        entry.crc = piece.crc;
-        if (entry.encryptor)
-            write_bytes(entry.encryptor->header());
-    } else {
-        entry.crc = crc32_joined(entry.crc, piece.crc, piece.size);
-    }
-    if (entry.encryptor)
-        entry.encryptor->encrypt(piece.output.data(), piece.output.size());
-    writer.write(piece.output.data(), piece.output.size());
-    if (piece.last) {
-        if (entry.encryptor) {
-            write_bytes(entry.encryptor->trailer());
-            entry.encryptor.reset();
-        }
-        writer.end_entry(entry.header.size, entry.crc);
-    }
-    if (S_ISREG(entry.header.mode))
-        progress.add_done(piece.size);
 }
 
 // Walks the inputs in a fixed order and feeds their data to the pipeline.
