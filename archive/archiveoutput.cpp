@@ -1,18 +1,13 @@
 #include "archive/archiveoutput.h"
 
 #include "archive/failure.h"
+#include "archive/packlimits.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 
 namespace zrv {
-
-namespace {
-
-constexpr std::size_t flush_size = 1 << 20;
-
-} // namespace
 
 void write_all_at(int file, std::uint64_t offset, const char *data, std::size_t size,
                   const std::string &path) {
@@ -39,12 +34,12 @@ void ArchiveOutput::flush() {
 
 void ArchiveOutput::put(const std::string &bytes) {
     gathered += bytes;
-    if (gathered.size() >= flush_size)
+    if (gathered.size() >= output_run_size)
         flush();
 }
 
 void ArchiveOutput::write(const unsigned char *data, std::size_t size) {
-    if (gathered.size() + size < flush_size)
+    if (gathered.size() + size < output_run_size)
         gathered.append(reinterpret_cast<const char *>(data), size);
     else
         write_through(reinterpret_cast<const char *>(data), size);

@@ -3,6 +3,7 @@
 #include "archive/archiveoutput.h"
 #include "archive/failure.h"
 #include "archive/names.h"
+#include "archive/packlimits.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,14 +12,6 @@
 #include <cstdlib>
 
 namespace zrv {
-
-namespace {
-
-// Records held in memory before they go to the spill file, and the run they are copied back in.
-constexpr std::size_t max_directory_in_memory = 4 << 20;
-constexpr std::size_t copy_size = 1 << 20;
-
-} // namespace
 
 void CentralRecords::add(const std::string &record) {
     directory += record;
@@ -41,7 +34,7 @@ void CentralRecords::spill_directory() {
 }
 
 void CentralRecords::copy_spilled_directory(ArchiveOutput &output) {
-    std::string run(copy_size, '\0');
+    std::string run(output_run_size, '\0');
     for (std::uint64_t copied = 0; copied < spilled;) {
         const ssize_t got =
             ::pread(spill.get(), run.data(), run.size(), static_cast<off_t>(copied));

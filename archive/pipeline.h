@@ -3,6 +3,7 @@
 #pragma once
 
 #include "archive/pack.h"
+#include "archive/packlimits.h"
 #include "archive/piecewriter.h"
 #include "archive/progress.h"
 #include "archive/winzipaes.h"
@@ -20,16 +21,6 @@
 #include <vector>
 
 namespace zrv {
-
-// Entries up to one piece are compressed whole; longer ones in pieces of this size.
-constexpr std::size_t piece_size = 1 << 20;
-// What a piece of a longer entry may refer back to in the piece before it.
-constexpr std::size_t history_size = 32 << 10;
-// How much of a longer entry is tried first to decide whether it compresses at all.
-constexpr std::size_t sample_size = 64 << 10;
-// Bounds on the pieces read but not yet written, so memory stays flat whatever the input.
-constexpr std::size_t max_pieces_in_flight = 16;
-constexpr std::size_t max_piece_bytes_in_flight = 16 << 20;
 
 // One entry of the archive, shared by its pieces.
 struct Entry {
