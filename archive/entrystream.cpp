@@ -32,11 +32,10 @@ void EntryStream::fetch_data(DataSpan &span, unsigned char *buffer, std::size_t 
 }
 
 // The code covers all the ciphertext, also what a deflate stream left unread.
-void EntryStream::check_code(const ZipEntry &entry, DataSpan &span,
-                             std::vector<unsigned char> &buffer) const {
+void EntryStream::check_code(const ZipEntry &entry, DataSpan &span) {
     while (span.left > 0)
-        fetch_data(span, buffer.data(),
-                   static_cast<std::size_t>(std::min<std::uint64_t>(span.left, buffer.size())));
+        fetch_data(span, input.data(),
+                   static_cast<std::size_t>(std::min<std::uint64_t>(span.left, input.size())));
     std::array<unsigned char, winzipaes::code_size> trailer{};
     file.read_at(span.offset, trailer.data(), EntryCipher::trailer_size(entry));
     if (!span.cipher->authentic(trailer.data()))
@@ -82,7 +81,7 @@ void EntryStream::read(const ZipEntry &entry, const Sink &sink) {
         file.fail_archive(FailureKind::damaged, name + " is shorter than it declares (wrong size)",
                           name);
     if (span.cipher)
-        check_code(entry, span, input);
+        check_code(entry, span);
     // AE-2 stores no CRC: the authentication code stands in for it.
     const bool crc_stored =
         entry.encryption != Encryption::aes || entry.aes_version != winzipaes::ae_2;

@@ -40,8 +40,7 @@ private:
     };
     DataSpan data_of(const ZipEntry &entry) const;
     void fetch_data(DataSpan &span, unsigned char *buffer, std::size_t size) const;
-    void check_code(const ZipEntry &entry, DataSpan &span,
-                    std::vector<unsigned char> &buffer) const;
+    void check_code(const ZipEntry &entry, DataSpan &span);
 
     const ArchiveFile &file;
     const EntryKeys &keys;
